@@ -1,0 +1,43 @@
+# The README's two commands: `make run` and `make test`. Both install what is
+# missing first (scripts/setup.sh, apt-get, idempotent).
+BUILD      ?= build
+BUILD_ASAN ?= build-asan
+BUILD_FUZZ ?= build-fuzz
+JOBS       ?= $(shell nproc)
+FUZZ_SECONDS ?= 60
+
+.PHONY: all setup build run test test-asan fuzz format clean
+
+all: build
+
+setup:
+	@bash scripts/setup.sh
+
+build: setup
+	@cmake -S . -B $(BUILD) -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
+	@cmake --build $(BUILD) -j $(JOBS)
+
+run: build
+	@bash scripts/run.sh $(BUILD)
+
+test: build
+	@ctest --test-dir $(BUILD) --output-on-failure -j $(JOBS)
+	@$(MAKE) --no-print-directory test-asan
+
+# The link's unit tests once more under AddressSanitizer and UBSan.
+test-asan: setup
+	@cmake -S . -B $(BUILD_ASAN) -G Ninja -DCMAKE_BUILD_TYPE=Debug -DZANTOR_SANITIZE=ON -DZANTOR_UI=OFF >/dev/null
+	@cmake --build $(BUILD_ASAN) -j $(JOBS) --target link_tests
+	@ctest --test-dir $(BUILD_ASAN) --output-on-failure -j $(JOBS) -L link
+
+fuzz: setup
+	@CXX=clang++ cmake -S . -B $(BUILD_FUZZ) -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DZANTOR_FUZZ=ON -DZANTOR_UI=OFF >/dev/null
+	@cmake --build $(BUILD_FUZZ) -j $(JOBS) --target fuzz_receive
+	@mkdir -p $(BUILD_FUZZ)/corpus
+	@$(BUILD_FUZZ)/fuzz_receive -max_total_time=$(FUZZ_SECONDS) -timeout=5 $(BUILD_FUZZ)/corpus tests/fuzz/seeds
+
+format:
+	@clang-format -i $$(git ls-files '*.cpp' '*.h')
+
+clean:
+	@rm -rf $(BUILD) $(BUILD_ASAN) $(BUILD_FUZZ)

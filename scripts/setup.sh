@@ -1,0 +1,30 @@
+#!/usr/bin/env bash
+# Installs what building and testing Zantor_Cfg needs on Debian 12.
+# Idempotent: when every package is present it does nothing.
+set -euo pipefail
+
+packages=(
+  build-essential cmake ninja-build pkg-config
+  qt6-base-dev qt6-base-dev-tools libgl-dev
+  libgtest-dev googletest
+  clang libclang-rt-dev
+  xvfb xauth imagemagick
+)
+if [ "${ZANTOR_WITH_VALGRIND:-0}" = 1 ]; then
+  packages+=(valgrind)
+fi
+
+missing=()
+for p in "${packages[@]}"; do
+  if ! dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q '^install ok installed$'; then
+    missing+=("$p")
+  fi
+done
+[ ${#missing[@]} -eq 0 ] && exit 0
+
+echo "setup: installing ${missing[*]}"
+sudo=""
+[ "$(id -u)" -ne 0 ] && sudo="sudo"
+export DEBIAN_FRONTEND=noninteractive
+$sudo apt-get update -qq
+$sudo apt-get install -y -qq --no-install-recommends "${missing[@]}"

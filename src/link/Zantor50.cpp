@@ -1,0 +1,191 @@
+#include "Zantor50.h"
+
+#include <algorithm>
+#include <cstring>
+
+#include "Crc.h"
+#include "Frame.h"
+
+namespace {
+
+constexpr uint8_t kIdentify = 'M';
+constexpr uint8_t kCardInField = 'T';
+constexpr uint8_t kReadConfig = 'c';
+constexpr uint8_t kWriteConfig = 'C';
+constexpr uint8_t kUpgradeBegin = 'Z';
+constexpr uint8_t kUpgradeBlock = 'Y';
+constexpr uint8_t kUpgradeSeal = 'y';
+constexpr uint8_t kUpgradeFinish = 'z';
+
+constexpr int kTransactAttempts = 3;
+constexpr int kIdentifyAttempts = 2;
+constexpr size_t kIdentifyReplyLength = 11;
+constexpr size_t kDrainSize = 20;
+constexpr uint32_t kWriteConfigExtraMs = 100;
+
+void PutLe16(uint8_t* out, uint16_t value) {
+    out[0] = static_cast<uint8_t>(value & 0xFF);
+    out[1] = static_cast<uint8_t>(value >> 8);
+}
+
+uint16_t GetLe16(const uint8_t* in) { return static_cast<uint16_t>(in[0] | (in[1] << 8)); }
+
+// The fixed requests without payload are kept as templates whose checksum is
+// filled in at every send.
+std::array<uint8_t, kFrameOverhead> FromTemplate(uint8_t command) {
+    std::array<uint8_t, kFrameOverhead> request{0x05, 0x00, command, 0x00, 0x00};
+    PutLe16(request.data() + 3, Crc16(request.data(), 3, 0xFFFF));
+    return request;
+}
+
+}  // namespace
+
+Zantor50::Zantor50(SerialServices& services) : RS232(services) {}
+
+bool Zantor50::SelectPort(int n) {
+    if (n == OpenPortNumber()) return true;
+    if (!OpenPort(n, kBaud, kLineFormat, kModemControl, kQueueSize, kQueueSize)) return false;
+    services.Sleep(kOpenSettleMs);
+    return true;
+}
+
+size_t Zantor50::ReceiveFrame(uint8_t replyCommand, size_t expectedSize, uint8_t* destination,
+                              uint32_t extraMs) {
+    uint8_t buffer[kMaxReplyLength] = {};
+    const uint64_t started = services.NowMs();
+    for (;;) {
+        // The extra allowance covers only the wait for the length field; the rest
+        // of the frame, and any draining, run under the base timeouts.
+        if (extraMs != 0 && OpenPortNumber() != 0 && !SetReadTimeout(extraMs)) ClosePort();
+        const size_t got = ReadBytes(2, buffer);
+        if (extraMs != 0 && OpenPortNumber() != 0 && !SetReadTimeout(0)) ClosePort();
+        if (got != 2) return 0;
+
+        const size_t length = buffer[0] + 256u * buffer[1];
+        if (length < kMinReplyLength || length > kMaxReplyLength) break;
+        if (ReadBytes(length - 2, buffer + 2) != length - 2) return 0;
+        if (Crc16(buffer, length, 0xFFFF) != 0) break;
+        if (buffer[2] == replyCommand) {
+            std::memcpy(destination, buffer + 3, std::min(expectedSize, kMaxReplyLength - 3));
+            return length;
+        }
+        // A frame of another command is passed over, but a device that keeps
+        // sending them must not hold the program for ever.
+        if (services.NowMs() - started >= kReceiveLimitMs) return 0;
+    }
+    uint8_t drain[kDrainSize];
+    ReadBytes(kDrainSize, drain);
+    return 0;
+}
+
+size_t Zantor50::Transact(uint8_t command, size_t size, const uint8_t* payload, size_t expectedSize,
+                          uint8_t* destination, uint32_t extraMs) {
+    if (size > kMaxRequestPayload) return 0;
+    uint8_t request[kMaxRequestPayload + kFrameOverhead];
+    const size_t length = BuildFrameInto(command, payload, size, request);
+    for (int attempt = 0; attempt < kTransactAttempts; ++attempt) {
+        WriteBytes(length, request);
+        const size_t received =
+            ReceiveFrame(command | kReplyBit, expectedSize, destination, extraMs);
+        if (received != 0) return received - kFrameOverhead;
+    }
+    throw CommErr();
+}
+
+void Zantor50::TransactStatus(uint8_t command, size_t size, const uint8_t* payload,
+                              uint32_t extraMs) {
+    uint8_t status = 0xFF;
+    if (Transact(command, size, payload, 1, &status, extraMs) != 1 || status != 0) throw CommErr();
+}
+
+bool Zantor50::Identify() {
+    const auto request = FromTemplate(kIdentify);
+    for (int attempt = 0; attempt < kIdentifyAttempts; ++attempt) {
+        WriteBytes(request.size(), request.data());
+        uint8_t reply[6];
+        if (ReceiveFrame(kIdentify | kReplyBit, sizeof reply, reply, 0) == kIdentifyReplyLength) {
+            typeCode = GetLe16(reply);
+            serialNumber = GetLe16(reply + 2);
+            firmwareVersion = GetLe16(reply + 4);
+            return true;
+        }
+    }
+    return false;
+}
+
+bool Zantor50::FindReader(int highest) {
+    bool tried = false;
+    if (OpenPortNumber() != 0) {
+        tried = true;
+    } else if (lastFoundPort != 0) {
+        tried = SelectPort(lastFoundPort);
+    }
+    if (tried) {
+        if (Identify()) return true;
+        ClosePort();
+    }
+    for (int n = 1; n <= highest; ++n) {
+        if (n == lastFoundPort) continue;
+        if (!SelectPort(n)) continue;
+        if (Identify()) {
+            lastFoundPort = n;
+            return true;
+        }
+        ClosePort();
+    }
+    return false;
+}
+
+void Zantor50::ReadConfig(std::array<uint8_t, 8>& destination) {
+    if (Transact(kReadConfig, 0, nullptr, destination.size(), destination.data(), 0) !=
+        destination.size()) {
+        throw CommErr();
+    }
+}
+
+void Zantor50::WriteConfig(const std::array<uint8_t, 8>& record) {
+    uint8_t payload[12];
+    std::memcpy(payload, record.data(), record.size());
+    const uint32_t seal = Crc32(record.data(), record.size(), 0xFFFFFFFFu);
+    PutLe16(payload + 8, static_cast<uint16_t>(seal & 0xFFFF));
+    PutLe16(payload + 10, static_cast<uint16_t>(seal >> 16));
+    TransactStatus(kWriteConfig, sizeof payload, payload, kWriteConfigExtraMs);
+}
+
+void Zantor50::UpgradeBegin(const uint8_t* header16, uint32_t extraMs) {
+    TransactStatus(kUpgradeBegin, 16, header16, extraMs);
+}
+
+void Zantor50::UpgradeBlock(uint16_t index, const uint8_t* block520, uint32_t extraMs) {
+    uint8_t payload[2 + 520];
+    PutLe16(payload, index);
+    std::memcpy(payload + 2, block520, 520);
+    TransactStatus(kUpgradeBlock, sizeof payload, payload, extraMs);
+}
+
+void Zantor50::UpgradeSeal(const uint8_t* record8, uint32_t extraMs) {
+    TransactStatus(kUpgradeSeal, 8, record8, extraMs);
+}
+
+void Zantor50::UpgradeFinish(uint32_t extraMs) {
+    TransactStatus(kUpgradeFinish, 0, nullptr, extraMs);
+}
+
+void Zantor50::SendTemplate(uint8_t command) {
+    const auto request = FromTemplate(command);
+    WriteBytes(request.size(), request.data());
+}
+
+void Zantor50::SendIdentifyRequest() { SendTemplate(kIdentify); }
+
+void Zantor50::SendCardInFieldRequest() { SendTemplate(kCardInField); }
+
+void Zantor50::SendRaw(const std::array<uint8_t, 8>& frame) {
+    WriteBytes(frame.size(), frame.data());
+}
+
+size_t Zantor50::PollBytes(uint8_t* destination256) {
+    size_t count = 0;
+    while (count < kPollSize && ReadBytes(1, destination256 + count) == 1) ++count;
+    return count;
+}

@@ -1,0 +1,62 @@
+#pragma once
+
+#include <array>
+#include <cstddef>
+#include <cstdint>
+
+#include "CommErr.h"
+#include "RS232.h"
+
+// The reader link: frames and transactions, the reader's commands and the search
+// for a reader over the ports. Transactions throw CommErr; nothing else does.
+class Zantor50 : public RS232 {
+public:
+    static constexpr uint32_t kBaud = 19200;
+    static constexpr uint8_t kLineFormat = 3;    // 8 data bits, no parity, 1 stop bit
+    static constexpr uint8_t kModemControl = 3;  // DTR and RTS on
+    static constexpr uint32_t kQueueSize = 256;
+    static constexpr uint32_t kOpenSettleMs = 100;
+    static constexpr int kHighestPort = 48;
+    static constexpr size_t kPollSize = 256;
+    // A reception that keeps receiving frames of other commands gives up after
+    // this long, so a chattering device cannot hold the program.
+    static constexpr uint64_t kReceiveLimitMs = 5000;
+
+    explicit Zantor50(SerialServices& services);
+
+    // True when port n is open afterwards; the port already open is kept as it is.
+    bool SelectPort(int n);
+
+    // Frames and transactions.
+    size_t ReceiveFrame(uint8_t replyCommand, size_t expectedSize, uint8_t* destination,
+                        uint32_t extraMs);
+    size_t Transact(uint8_t command, size_t size, const uint8_t* payload, size_t expectedSize,
+                    uint8_t* destination, uint32_t extraMs);
+    void TransactStatus(uint8_t command, size_t size, const uint8_t* payload, uint32_t extraMs);
+
+    // Reader commands and discovery.
+    bool Identify();
+    bool FindReader(int highest);
+    void ReadConfig(std::array<uint8_t, 8>& destination);
+    void WriteConfig(const std::array<uint8_t, 8>& record);
+    void UpgradeBegin(const uint8_t* header16, uint32_t extraMs);
+    void UpgradeBlock(uint16_t index, const uint8_t* block520, uint32_t extraMs);
+    void UpgradeSeal(const uint8_t* record8, uint32_t extraMs);
+    void UpgradeFinish(uint32_t extraMs);
+    void SendIdentifyRequest();
+    void SendCardInFieldRequest();
+    void SendRaw(const std::array<uint8_t, 8>& frame);
+    size_t PollBytes(uint8_t* destination256);
+
+    // Model number shown to the user: (typeCode AND 0x3FF) modulo 100.
+    int ModelNumber() const { return (typeCode & 0x3FF) % 100; }
+
+    // Port of the last scan hit (0: none yet) and the last identification.
+    int32_t lastFoundPort = 0;
+    uint16_t firmwareVersion = 0;
+    uint16_t typeCode = 0;
+    uint16_t serialNumber = 0;
+
+private:
+    void SendTemplate(uint8_t command);
+};

@@ -1,0 +1,31 @@
+#pragma once
+
+#include <gtest/gtest.h>
+
+#include "FakeSerialServices.h"
+#include "Zantor50.h"
+
+using Op = FakeSerialServices::Op;
+
+// One link over scripted serial services, as the main window owns it.
+class LinkTest : public testing::Test {
+protected:
+    FakeSerialServices fake;
+    Zantor50 link{fake};
+
+    // Opens port n through the link, then forgets the calls that made it.
+    void OpenQuietly(int n) {
+        if (!fake.IsOpen(n)) fake.AddPort(n);
+        ASSERT_TRUE(link.SelectPort(n));
+        fake.ClearCalls();
+    }
+
+    // Bytes written to port n, cut into the frames the link sent.
+    std::vector<Bytes> FramesWrittenTo(int n) const {
+        std::vector<Bytes> frames;
+        for (const auto& call : fake.CallsOf(Op::Write)) {
+            if (call.port == n) frames.push_back(call.data);
+        }
+        return frames;
+    }
+};
