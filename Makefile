@@ -6,7 +6,7 @@ BUILD_FUZZ ?= build-fuzz
 JOBS       ?= $(shell nproc)
 FUZZ_SECONDS ?= 60
 
-.PHONY: all setup build run test test-asan fuzz format clean
+.PHONY: all setup build run test test-asan fuzz firmware format clean
 
 all: build
 
@@ -35,6 +35,12 @@ fuzz: setup
 	@cmake --build $(BUILD_FUZZ) -j $(JOBS) --target fuzz_receive
 	@mkdir -p $(BUILD_FUZZ)/corpus
 	@$(BUILD_FUZZ)/fuzz_receive -max_total_time=$(FUZZ_SECONDS) -timeout=5 $(BUILD_FUZZ)/corpus tests/fuzz/seeds
+
+# Regenerates the stand-in upgrade images (see firmware/README.md).
+firmware:
+	@mkdir -p $(BUILD)
+	@c++ -std=c++20 -O2 -Wall -Wextra -Wpedantic -o $(BUILD)/make_images firmware/make_images.cpp
+	@$(BUILD)/make_images firmware
 
 format:
 	@clang-format -i $$(git ls-files '*.cpp' '*.h')
