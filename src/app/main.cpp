@@ -1,0 +1,59 @@
+#include <QApplication>
+#include <QFileInfo>
+#include <QMessageBox>
+#include <exception>
+
+#include "MainWin.h"
+#include "PosixSerialServices.h"
+#include "QtDialogs.h"
+#include "WorkWin.h"
+
+namespace {
+
+// The standard display of an exception's message: a modal error box captioned
+// with the application's name.
+void ShowException(const std::exception& error) {
+    QMessageBox::critical(nullptr, QCoreApplication::applicationName(),
+                          QString::fromLocal8Bit(error.what()));
+}
+
+// No exception may cross Qt's event loop; one that leaves an event handler is
+// shown here and the program goes on.
+class ZantorApplication : public QApplication {
+public:
+    using QApplication::QApplication;
+
+    bool notify(QObject* receiver, QEvent* event) override {
+        try {
+            return QApplication::notify(receiver, event);
+        } catch (const std::exception& error) {
+            ShowException(error);
+        }
+        return false;
+    }
+};
+
+}  // namespace
+
+int main(int argc, char* argv[]) {
+    // argc and argv go to Qt alone, which takes its own options (-platform,
+    // -display) from them as it takes QT_QPA_PLATFORM from the environment; the
+    // program itself reads nothing from the command line or the environment.
+    ZantorApplication app(argc, argv);
+    // Message captions carry the executable's file name without its extension
+    // (normally Zantor_Cfg), taken from the running file rather than from argv[0].
+    const QString name = QFileInfo(QCoreApplication::applicationFilePath()).completeBaseName();
+    QCoreApplication::setApplicationName(name.isEmpty() ? QStringLiteral("Zantor_Cfg") : name);
+    try {
+        PosixSerialServices services;
+        QtDialogs dialogs;
+        TMainWin mainWin(services, dialogs);
+        TWorkWin workWin;
+        mainWin.SetWorkWin(workWin);
+        mainWin.show();
+        QApplication::exec();
+    } catch (const std::exception& error) {
+        ShowException(error);
+    }
+    return 0;
+}

@@ -1,0 +1,230 @@
+#include "MainWin.h"
+
+#include <QCloseEvent>
+#include <QGuiApplication>
+#include <QScreen>
+#include <initializer_list>
+#include <utility>
+
+#include "CommErr.h"
+#include "Dialogs.h"
+#include "RadioGroup.h"
+#include "ui_MainWin.h"
+
+namespace {
+
+constexpr int kProgressStep = 5;
+constexpr uint32_t kProgressStepMs = 5;
+constexpr uint32_t kProgressEndMs = 50;
+
+void SetEnabled(std::initializer_list<QWidget*> controls, bool enabled) {
+    for (QWidget* control : controls) control->setEnabled(enabled);
+}
+
+}  // namespace
+
+TMainWin::TMainWin(SerialServices& services, Dialogs& dialogs, QWidget* parent)
+    : QMainWindow(parent),
+      ui(std::make_unique<Ui::MainWin>()),
+      services(services),
+      dialogs(dialogs),
+      link(services),
+      timer(this),
+      imageSource(upgrade::BuiltInImageFor) {
+    ui->setupUi(this);
+    for (RadioGroup* group : findChildren<RadioGroup*>()) group->Bind();
+    buz = {ui->Buz0, ui->Buz1, ui->Buz2, ui->Buz3, ui->Buz4, ui->Buz5, ui->Buz6, ui->Buz7};
+    lBuz = {ui->LBuz0, ui->LBuz1, ui->LBuz2, ui->LBuz3, ui->LBuz4, ui->LBuz5, ui->LBuz6, ui->LBuz7};
+    setWindowTitle(QStringLiteral("Zantor_Cfg 2.6 (ZANTOR-40, ZANTOR-41, ZANTOR-50, ZANTOR-51)"));
+    ui->TrybPgCtrl->setTabVisible(config::kWiegandPage, false);
+    // The animated bars appear under their buttons without shifting the groups.
+    for (QProgressBar* bar : {ui->RdProgrBar, ui->WrProgrBar}) {
+        QSizePolicy policy = bar->sizePolicy();
+        policy.setRetainSizeWhenHidden(true);
+        bar->setSizePolicy(policy);
+    }
+    ConnectHandlers();
+    // The L frame and its text follow the L controls from the start, so that
+    // "Wyślij" sends what the page shows even before the user changes anything.
+    RozkLShow();
+
+    timer.setObjectName(QStringLiteral("Timer"));
+    timer.setInterval(100);
+    connect(&timer, &QTimer::timeout, this, &TMainWin::TimerTimer);
+    timer.start();
+
+    adjustSize();
+    if (const QScreen* screen = QGuiApplication::primaryScreen()) {
+        move(screen->availableGeometry().center() - rect().center());
+    }
+}
+
+TMainWin::~TMainWin() = default;
+
+void TMainWin::ConnectHandlers() {
+    connect(ui->RdBtn, &QPushButton::clicked, this, &TMainWin::RdBtnClick);
+    connect(ui->WrBtn, &QPushButton::clicked, this, &TMainWin::WrBtnClick);
+    // toggled, not clicked: the enabling rules must also follow the changes that
+    // ConfigToControls makes.
+    connect(ui->WiegNoParBitChkBx, &QCheckBox::toggled, this, &TMainWin::WiegNoParBitChkBxClick);
+    connect(ui->LedChkBx, &QCheckBox::toggled, this, &TMainWin::LedChkBxClick);
+    connect(ui->BuzChkBx, &QCheckBox::toggled, this, &TMainWin::BuzChkBxClick);
+    connect(ui->CfgPgCtrl, &QTabWidget::currentChanged, this, [this](int index) {
+        if (ui->CfgPgCtrl->widget(index) == ui->TestTab) TestTabShow();
+    });
+    connect(ui->RozkTBtn, &QPushButton::clicked, this, &TMainWin::RozkTBtnClick);
+    connect(ui->RozkMBtn, &QPushButton::clicked, this, &TMainWin::RozkMBtnClick);
+    connect(ui->RozkLBtn, &QPushButton::clicked, this, &TMainWin::RozkLBtnClick);
+    connect(ui->LGrnChkBx, &QCheckBox::toggled, this, &TMainWin::RozkLShow);
+    connect(ui->LRedChkBx, &QCheckBox::toggled, this, &TMainWin::RozkLShow);
+    for (QCheckBox* box : lBuz) connect(box, &QCheckBox::toggled, this, &TMainWin::RozkLShow);
+    connect(ui->LLedTim, &QLineEdit::textChanged, this, &TMainWin::RozkLShow);
+    connect(qGuiApp, &QGuiApplication::applicationStateChanged, this,
+            &TMainWin::ApplicationStateChanged);
+}
+
+void TMainWin::SetWorkWin(TWorkWin& window) { workWin = &window; }
+
+void TMainWin::SetImageSource(ImageSource source) { imageSource = std::move(source); }
+
+// Activation. The reader check runs at the first showing of the window and
+// whenever the program becomes the active application again after another
+// application was active (QGuiApplication::applicationStateChanged), never on
+// QEvent::WindowActivate: focus passing back from one of the program's own
+// dialogs or from the progress window changes no application state, so closing a
+// message starts nothing. A return that is reported while a check, read, write or
+// upgrade is still in progress (from inside its dialog) is dropped by the busy
+// guard of FormActivate rather than run later.
+void TMainWin::ApplicationStateChanged(Qt::ApplicationState state) {
+    if (state != Qt::ApplicationActive) {
+        awayFromProgram = true;
+        return;
+    }
+    const bool returned = std::exchange(awayFromProgram, false);
+    if (isVisible() && (returned || !activatedOnce)) FormActivate();
+}
+
+void TMainWin::showEvent(QShowEvent* event) {
+    QMainWindow::showEvent(event);
+    if (std::exchange(shownOnce, true)) return;
+    // Without a window manager the program may never be reported active; the
+    // first showing is the first activation all the same. Queued, so that the
+    // window is painted before the search blocks the GUI thread.
+    QTimer::singleShot(0, this, [this] {
+        if (!activatedOnce) FormActivate();
+    });
+}
+
+void TMainWin::closeEvent(QCloseEvent* event) {
+    link.ClosePort();
+    QMainWindow::closeEvent(event);
+}
+
+bool TMainWin::CheckReader() {
+    try {
+        if (link.FindReader(Zantor50::kHighestPort)) {
+            ShowReaderState(true);
+            // After an upgrade the label shows the re-identified firmware version.
+            if (OfferUpgrade()) ShowReaderState(true);
+            return true;
+        }
+    } catch (const CommErr&) {
+        link.ClosePort();
+    }
+    ShowReaderState(false);
+    return false;
+}
+
+void TMainWin::ShowReaderState(bool connected) {
+    ui->RdLbl->setText(connected ? QString::asprintf("Czytnik Zantor-%d, Nr: %05d (soft: %d)",
+                                                     link.ModelNumber(), int{link.serialNumber},
+                                                     int{link.firmwareVersion})
+                                 : QStringLiteral("Nie podłączony żaden czytnik."));
+    SetEnabled({ui->BinRGrp, ui->FormatRGrp, ui->NrSizeRGrp, ui->CrLfChkBx, ui->StxEtxChkBx,
+                ui->WiegSizeRGrp, ui->WiegOrderRGrp, ui->WiegNoParBitChkBx},
+               connected);
+    EnableParityGroups(connected && !ui->WiegNoParBitChkBx->isChecked());
+    // The time edit and the buzzer boxes follow the reader alone; their labels keep
+    // the state that the two check boxes gave them.
+    SetEnabled(
+        {ui->LedStabRGrp, ui->LedChkBx, ui->LedTim, ui->BuzChkBx, ui->Buz0, ui->Buz1, ui->Buz2,
+         ui->Buz3, ui->Buz4, ui->Buz5, ui->Buz6, ui->Buz7, ui->WrBtn, ui->RozkMBtn, ui->RozkTBtn},
+        connected);
+}
+
+void TMainWin::EnableParityGroups(bool enabled) {
+    SetEnabled({ui->WiegBegBitRGrp, ui->WiegEndBitRGrp}, enabled);
+}
+
+void TMainWin::WiegNoParBitChkBxClick() { EnableParityGroups(!ui->WiegNoParBitChkBx->isChecked()); }
+
+void TMainWin::LedChkBxClick() {
+    SetEnabled({ui->LedTimLbl, ui->LedTim, ui->LedSLbl}, ui->LedChkBx->isChecked());
+}
+
+void TMainWin::BuzChkBxClick() {
+    SetEnabled({ui->BuzSygnLbl, ui->Buz0, ui->Buz1, ui->Buz2, ui->Buz3, ui->Buz4, ui->Buz5,
+                ui->Buz6, ui->Buz7},
+               ui->BuzChkBx->isChecked());
+}
+
+void TMainWin::ShowCommError(bool invalidConfig) {
+    dialogs.ShowMessage(invalidConfig
+                            ? QStringLiteral("Czytnik zawiera nieprawidłową konfigurację.")
+                            : QStringLiteral("Błąd komunikacji."));
+}
+
+// A cosmetic animation under the button; the GUI thread stays busy, so each
+// position is drawn at once.
+void TMainWin::AnimateProgress(QProgressBar* bar) {
+    bar->setVisible(true);
+    for (int position = 0; position <= 100; position += kProgressStep) {
+        bar->setValue(position);
+        bar->repaint();
+        services.Sleep(kProgressStepMs);
+    }
+    services.Sleep(kProgressEndMs);
+    bar->setVisible(false);
+}
+
+void TMainWin::LoadConfig() {
+    link.ReadConfig(record);
+    ConfigToControls();
+}
+
+void TMainWin::FormActivate() {
+    const BusyScope scope(busy);
+    if (!scope.Entered()) return;
+    activatedOnce = true;
+    try {
+        if (CheckReader()) LoadConfig();
+    } catch (const CommErr&) {
+        ShowCommError(false);
+    }
+}
+
+void TMainWin::RdBtnClick() {
+    const BusyScope scope(busy);
+    if (!scope.Entered()) return;
+    try {
+        if (!CheckReader()) return;
+        AnimateProgress(ui->RdProgrBar);
+        LoadConfig();
+    } catch (const CommErr&) {
+        ShowCommError(false);
+    }
+}
+
+void TMainWin::WrBtnClick() {
+    const BusyScope scope(busy);
+    if (!scope.Entered()) return;
+    // The record is taken from the controls before the search, whatever it finds.
+    ControlsToConfig();
+    try {
+        if (!CheckReader()) return;
+        AnimateProgress(ui->WrProgrBar);
+        link.WriteConfig(record);
+    } catch (const CommErr&) {
+        ShowCommError(false);
+    }
+}

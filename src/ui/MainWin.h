@@ -1,0 +1,123 @@
+#pragma once
+
+#include <QMainWindow>
+#include <QTimer>
+#include <array>
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <optional>
+
+#include "ReaderConfig.h"
+#include "UpgradeImage.h"
+#include "Zantor50.h"
+
+class Dialogs;
+class QCheckBox;
+class QProgressBar;
+class TWorkWin;
+
+namespace Ui {
+class MainWin;
+}
+
+// The main window: finds the reader, shows its state, binds its configuration
+// record to the settings controls, offers the firmware upgrade and runs the Test
+// page. Every serial exchange runs synchronously on the GUI thread.
+class TMainWin : public QMainWindow {
+    Q_OBJECT
+
+public:
+    // Where the upgrade image of a reader type comes from.
+    using ImageSource = std::function<std::optional<upgrade::Offer>(uint16_t typeCode)>;
+
+    TMainWin(SerialServices& services, Dialogs& dialogs, QWidget* parent = nullptr);
+    ~TMainWin() override;
+
+    // The progress window that OfferUpgrade shows during a transfer; handed over
+    // once, before the window is first shown.
+    void SetWorkWin(TWorkWin& window);
+    // Replaces the built-in upgrade images (upgrade::BuiltInImageFor).
+    void SetImageSource(ImageSource source);
+
+    // Reader check and window state (MainWin.cpp).
+    bool CheckReader();
+    void ShowReaderState(bool connected);
+    void EnableParityGroups(bool enabled);
+    void ShowCommError(bool invalidConfig);
+    void AnimateProgress(QProgressBar* bar);
+    void LoadConfig();
+
+    // Configuration record and settings controls (ConfigBinding.cpp).
+    void ConfigToControls();
+    void ControlsToConfig();
+
+    // Firmware upgrade (Upgrade.cpp).
+    bool OfferUpgrade();
+
+    // Test page (TestPage.cpp).
+    void LogLine(const QString& text);
+
+    // Event handlers.
+    void FormActivate();
+    void RdBtnClick();
+    void WrBtnClick();
+    void WiegNoParBitChkBxClick();
+    void LedChkBxClick();
+    void BuzChkBxClick();
+    void TimerTimer();
+    void TestTabShow();
+    void RozkTBtnClick();
+    void RozkMBtnClick();
+    void RozkLShow();
+    void RozkLBtnClick();
+
+protected:
+    void showEvent(QShowEvent* event) override;
+    void closeEvent(QCloseEvent* event) override;  // FormClose
+
+private:
+    using BoxRow = std::array<QCheckBox*, 8>;  // box i stands for bit i
+
+    // Marks the window busy with a check, read, write or upgrade for the life of
+    // one handler; a handler that finds the window busy does nothing.
+    class BusyScope {
+    public:
+        explicit BusyScope(bool& busy) : busy(busy), entered(!busy) { busy = true; }
+        ~BusyScope() {
+            if (entered) busy = false;
+        }
+        BusyScope(const BusyScope&) = delete;
+        BusyScope& operator=(const BusyScope&) = delete;
+        bool Entered() const { return entered; }
+
+    private:
+        bool& busy;
+        bool entered;
+    };
+
+    void ConnectHandlers();
+    void ApplicationStateChanged(Qt::ApplicationState state);
+    size_t LogRows() const;
+    config::Settings ControlsToSettings() const;
+    void SettingsToControls(const config::Settings& settings);
+    static uint8_t BoxesToBits(const BoxRow& boxes);
+    static void BitsToBoxes(uint8_t bits, const BoxRow& boxes);
+
+    std::unique_ptr<Ui::MainWin> ui;
+    BoxRow buz{};
+    BoxRow lBuz{};
+    SerialServices& services;
+    Dialogs& dialogs;
+    Zantor50 link;
+    ReaderConfig record{};
+    std::array<uint8_t, 8> lFrame{};
+    QTimer timer;
+    TWorkWin* workWin = nullptr;
+    ImageSource imageSource;
+
+    bool busy = false;
+    bool shownOnce = false;
+    bool activatedOnce = false;
+    bool awayFromProgram = false;
+};

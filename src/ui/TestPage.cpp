@@ -1,0 +1,117 @@
+#include <QPlainTextDocumentLayout>
+#include <QPlainTextEdit>
+#include <QScrollBar>
+#include <QTextBlock>
+#include <QTextLayout>
+#include <algorithm>
+#include <string>
+
+#include "MainWin.h"
+#include "Monitor.h"
+#include "ui_MainWin.h"
+
+namespace {
+
+size_t LaidOutRows(const QPlainTextEdit& memo) {
+    const QTextDocument* document = memo.document();
+    auto* layout = qobject_cast<QPlainTextDocumentLayout*>(document->documentLayout());
+    size_t rows = 0;
+    for (QTextBlock block = document->begin(); block.isValid(); block = block.next()) {
+        if (layout != nullptr) layout->ensureBlockLayout(block);
+        rows += static_cast<size_t>(std::max(1, block.layout()->lineCount()));
+    }
+    return rows;
+}
+
+// The rows that the lines take when wrapped at the given viewport width, as the
+// memo would lay them out.
+size_t RowsAtWidth(const QPlainTextEdit& memo, int viewportWidth) {
+    const QTextDocument* document = memo.document();
+    const qreal lineWidth = std::max<qreal>(1, viewportWidth - 2 * document->documentMargin());
+    size_t rows = 0;
+    for (QTextBlock block = document->begin(); block.isValid(); block = block.next()) {
+        QTextLayout layout(block.text(), memo.font());
+        layout.setTextOption(document->defaultTextOption());
+        layout.beginLayout();
+        int lines = 0;
+        for (QTextLine line = layout.createLine(); line.isValid(); line = layout.createLine()) {
+            line.setLineWidth(lineWidth);
+            ++lines;
+        }
+        layout.endLayout();
+        rows += static_cast<size_t>(std::max(1, lines));
+    }
+    return rows;
+}
+
+}  // namespace
+
+// Rows of the log as the memo shows them: a wrapped line counts once for every
+// row that it occupies. Qt lays out a memo only while its page is shown, so with
+// the Test page hidden the lines are wrapped here at the width that the memo has
+// on its page, which is as wide as the page in front.
+size_t TMainWin::LogRows() const {
+    const QPlainTextEdit& memo = *ui->RapWin;
+    if (memo.document()->isEmpty()) return 0;
+    if (memo.isVisible()) return LaidOutRows(memo);
+    const QMargins margins = ui->TestTabLayout->contentsMargins();
+    const int viewportWidth = ui->CfgPgCtrl->currentWidget()->width() - margins.left() -
+                              margins.right() - 2 * memo.frameWidth() -
+                              memo.verticalScrollBar()->sizeHint().width();
+    return RowsAtWidth(memo, viewportWidth);
+}
+
+void TMainWin::LogLine(const QString& text) { ui->RapWin->appendPlainText(text); }
+
+void TMainWin::TimerTimer() {
+    std::array<uint8_t, Zantor50::kPollSize> chunk{};
+    const size_t count = link.PollBytes(chunk.data());
+    if (count == 0) return;
+    // Checked once per chunk before it is logged, so the log may run past the
+    // limit until the next chunk arrives.
+    if (LogRows() > monitor::kMaxLogLines) {
+        ui->RapWin->clear();
+        ui->RapWin->repaint();
+    }
+    for (const std::string& line : monitor::ChunkToLines(chunk.data(), count)) {
+        LogLine(QString::fromStdString(line));
+    }
+}
+
+void TMainWin::TestTabShow() {
+    const BusyScope scope(busy);
+    if (!scope.Entered()) return;
+    CheckReader();
+}
+
+void TMainWin::RozkTBtnClick() {
+    const BusyScope scope(busy);
+    if (!scope.Entered() || !CheckReader()) return;
+    LogLine(QStringLiteral("Wysłane: 05,00,54,60,3E"));
+    link.SendCardInFieldRequest();
+}
+
+void TMainWin::RozkMBtnClick() {
+    const BusyScope scope(busy);
+    if (!scope.Entered() || !CheckReader()) return;
+    LogLine(QStringLiteral("Wysłane: 05,00,4D,A1,F4"));
+    link.SendIdentifyRequest();
+}
+
+void TMainWin::RozkLShow() {
+    const uint8_t time = config::ParseClampedByte(ui->LLedTim->text().toStdString());
+    const QString normal = QString::number(time);
+    // Correcting the edit changes its text and runs this once more; that inner run
+    // finds the text in normal form and builds the same frame.
+    if (ui->LLedTim->text() != normal) ui->LLedTim->setText(normal);
+    lFrame = monitor::BuildLFrame(ui->LGrnChkBx->isChecked(), ui->LRedChkBx->isChecked(), time,
+                                  BoxesToBits(lBuz));
+    ui->RozkLEdt->setText(QString::fromStdString(monitor::LFrameText(lFrame)));
+}
+
+void TMainWin::RozkLBtnClick() {
+    const BusyScope scope(busy);
+    if (!scope.Entered() || !CheckReader()) return;
+    LogLine(QStringLiteral("Rozkaz: ") + ui->RozkLEdt->text());
+    link.SendRaw(lFrame);
+}

@@ -1,0 +1,29 @@
+#pragma once
+
+#include <QWidget>
+#include <memory>
+
+namespace Ui {
+class WorkWin;
+}
+
+// The progress window of a firmware upgrade. It stays hidden except while an
+// upgrade transfers, and is painted explicitly because the GUI thread processes
+// no events during the transfer.
+class TWorkWin : public QWidget {
+    Q_OBJECT
+
+public:
+    explicit TWorkWin(QWidget* parent = nullptr);
+    ~TWorkWin() override;
+
+    // Shows the window with the text and an empty bar of the given maximum, and
+    // has it painted before returning.
+    void ShowProgress(const QString& text, int maximum);
+    void SetMaximum(int maximum);
+    // Moves the bar and redraws it at once.
+    void SetPosition(int position);
+
+private:
+    std::unique_ptr<Ui::WorkWin> ui;
+};
