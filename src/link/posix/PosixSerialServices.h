@@ -21,6 +21,8 @@ public:
     PosixSerialServices();
     explicit PosixSerialServices(Options options);
     ~PosixSerialServices() override;
+    PosixSerialServices(const PosixSerialServices&) = delete;
+    PosixSerialServices& operator=(const PosixSerialServices&) = delete;
 
     PortHandle Open(int portNumber) override;
     bool GetState(PortHandle handle, LineSettings& settings) override;
@@ -35,6 +37,10 @@ public:
 
 private:
     struct OpenDevice;
+    OpenDevice* Find(PortHandle handle);
+
     Options options;
     std::map<PortHandle, OpenDevice*> devices;
+    // Handles are never reused, so a stale one cannot reach a later port.
+    PortHandle nextHandle = 1;
 };

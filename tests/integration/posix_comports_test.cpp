@@ -1,0 +1,239 @@
+#include <gtest/gtest.h>
+#include <sys/stat.h>
+#include <sys/sysmacros.h>
+
+#include <fstream>
+#include <functional>
+
+#include "ComPorts.h"
+#include "ComPortsInternal.h"
+#include "posix_test_support.h"
+
+using posix_test::Pty;
+using posix_test::TempFolder;
+
+namespace {
+
+using Resolved = std::optional<std::string>;
+
+void WriteFile(const std::string& path, const std::string& text) {
+    std::ofstream(path) << text << "\n";
+}
+
+// A stand-in for /sys/class/tty: plain folders with the attribute files that
+// resolution reads. The devices it names do not exist and are never opened.
+class FakeTtyClass {
+public:
+    FakeTtyClass() {
+        AddUart("ttyS0", 4);  // the console's port
+        AddUart("ttyS1", 0);  // no UART behind it
+        AddUart("ttyS10", 4);
+        AddUart("ttyS2", 4);
+        Add("ttyS3");  // no type attribute: nothing is known about it
+        AddUart("ttySAC0", 4);
+        Add("ttyUSB1");
+        Add("ttyUSB0");
+        Add("ttyACM0");
+        Add("tty0");
+        Add("tty5");
+        Add("ttyprintk");
+        Add("console");
+        WriteFile(root.path + "/console/active", "tty0 ttyS0");
+    }
+
+    void Add(const std::string& name) const {
+        std::filesystem::create_directory(root.path + "/" + name);
+    }
+    void AddUart(const std::string& name, int type) const {
+        Add(name);
+        WriteFile(root.path + "/" + name + "/type", std::to_string(type));
+    }
+    void SetDeviceNumber(const std::string& name, dev_t number) const {
+        WriteFile(root.path + "/" + name + "/dev",
+                  std::to_string(major(number)) + ":" + std::to_string(minor(number)));
+    }
+
+    const std::string& Path() const { return root.path; }
+
+private:
+    TempFolder root{"zantor_fake_sysfs"};
+};
+
+TEST(SystemSerialPorts, RealUartsThenUsbThenAcmInNaturalOrderWithoutTheConsole) {
+    FakeTtyClass ttyClass;
+    EXPECT_EQ(comports::SystemSerialPorts(ttyClass.Path()),
+              (std::vector<std::string>{"/dev/ttyS2", "/dev/ttyS10", "/dev/ttyUSB0", "/dev/ttyUSB1",
+                                        "/dev/ttyACM0"}));
+}
+
+struct FolderRow {
+    const char* name;
+    std::function<std::string(const TempFolder&)> make;  // returns the folder to use
+    bool trusted;
+};
+
+class FolderTrustTest : public ::testing::TestWithParam<FolderRow> {};
+
+TEST_P(FolderTrustTest, OnlyAPrivateRealDirectoryOfTheUserIsHonoured) {
+    TempFolder base;
+    ASSERT_FALSE(base.path.empty());
+    std::string folder = GetParam().make(base);
+    EXPECT_EQ(comports::IsTrustedFolder(folder), GetParam().trusted);
+}
+
+std::string SubfolderWithMode(const TempFolder& base, mode_t mode) {
+    std::string folder = base.path + "/ports";
+    mkdir(folder.c_str(), 0700);
+    chmod(folder.c_str(), mode);
+    return folder;
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Folders, FolderTrustTest,
+    ::testing::Values(
+        FolderRow{"Private", [](const TempFolder& b) { return SubfolderWithMode(b, 0700); }, true},
+        FolderRow{"PrivateWithTrailingSlash",
+                  [](const TempFolder& b) { return SubfolderWithMode(b, 0700) + "/"; }, true},
+        FolderRow{"GroupWritable", [](const TempFolder& b) { return SubfolderWithMode(b, 0770); },
+                  false},
+        FolderRow{"GroupReadable", [](const TempFolder& b) { return SubfolderWithMode(b, 0740); },
+                  false},
+        FolderRow{"OthersMayEnter", [](const TempFolder& b) { return SubfolderWithMode(b, 0701); },
+                  false},
+        FolderRow{"LinkToAPrivateFolder",
+                  [](const TempFolder& b) {
+                      std::string link = b.path + "/link";
+                      symlink(SubfolderWithMode(b, 0700).c_str(), link.c_str());
+                      return link;
+                  },
+                  false},
+        FolderRow{"LinkToAPrivateFolderWithTrailingSlash",
+                  [](const TempFolder& b) {
+                      std::string link = b.path + "/link";
+                      symlink(SubfolderWithMode(b, 0700).c_str(), link.c_str());
+                      return link + "/";
+                  },
+                  false},
+        FolderRow{"RegularFile",
+                  [](const TempFolder& b) {
+                      WriteFile(b.path + "/file", "");
+                      chmod((b.path + "/file").c_str(), 0600);
+                      return b.path + "/file";
+                  },
+                  false},
+        FolderRow{"Missing", [](const TempFolder& b) { return b.path + "/missing"; }, false}),
+    [](const auto& info) { return std::string(info.param.name); });
+
+TEST(PortFolder, UntrustedFolderIsIgnoredEvenWithAGoodLink) {
+    TempFolder folder;
+    Pty pty;
+    ASSERT_TRUE(pty.Ok());
+    ASSERT_TRUE(folder.Link(1, pty.slavePath));
+    EXPECT_EQ(comports::ResolvePort(1, folder.path, false), Resolved(pty.slavePath));
+
+    chmod(folder.path.c_str(), 0770);
+    EXPECT_EQ(comports::ResolvePort(1, folder.path, false), std::nullopt);
+}
+
+struct EntryRow {
+    const char* name;
+    // Makes the entry com1 in the folder, given a live pseudo-terminal.
+    std::function<void(const TempFolder&, const Pty&)> make;
+};
+
+class UnusableEntryTest : public ::testing::TestWithParam<EntryRow> {};
+
+// The number stays the folder's: it has no device, and the system ports go on
+// with the next number.
+TEST_P(UnusableEntryTest, NumberHasNoDeviceAndFencesOffTheSystemPort) {
+    TempFolder folder;
+    Pty pty;
+    FakeTtyClass ttyClass;
+    ASSERT_TRUE(pty.Ok());
+    GetParam().make(folder, pty);
+    EXPECT_EQ(comports::ResolvePort(1, folder.path, true, ttyClass.Path()), std::nullopt);
+    EXPECT_EQ(comports::ResolvePort(2, folder.path, true, ttyClass.Path()), Resolved("/dev/ttyS2"));
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Entries, UnusableEntryTest,
+    ::testing::Values(
+        EntryRow{"DanglingLink",
+                 [](const TempFolder& f, const Pty&) { f.Link(1, f.path + "/gone"); }},
+        EntryRow{"LinkToARegularFile",
+                 [](const TempFolder& f, const Pty&) {
+                     WriteFile(f.path + "/plain", "");
+                     f.Link(1, f.path + "/plain");
+                 }},
+        EntryRow{"LinkToADeviceThatIsNoTerminal",
+                 [](const TempFolder& f, const Pty&) { f.Link(1, "/dev/null"); }},
+        EntryRow{"LinkToTheControllingTerminalAlias",
+                 [](const TempFolder& f, const Pty&) { f.Link(1, "/dev/tty"); }},
+        EntryRow{"RelativeLink",
+                 [](const TempFolder& f, const Pty& p) { f.Link(1, "../.." + p.slavePath); }},
+        EntryRow{"RegularFileInsteadOfALink",
+                 [](const TempFolder& f, const Pty&) { WriteFile(f.Entry(1), "/dev/pts/0"); }},
+        // The link is older than the pseudo-terminal it names: the number was
+        // handed out again since, perhaps to somebody's shell.
+        EntryRow{"StalePseudoTerminalLink",
+                 [](const TempFolder& f, const Pty& p) {
+                     f.Link(1, p.slavePath);
+                     timespec times[2] = {{time(nullptr) - 3600, 0}, {time(nullptr) - 3600, 0}};
+                     utimensat(AT_FDCWD, f.Entry(1).c_str(), times, AT_SYMLINK_NOFOLLOW);
+                 }}),
+    [](const auto& info) { return std::string(info.param.name); });
+
+// Folder: COM2 a live pseudo-terminal, COM3 dangling. The fake sysfs lists the
+// same pseudo-terminal's device number as ttyUSB0, and the folder names
+// /dev/ttyACM7 by path: neither is handed out a second time.
+class ResolutionOrderTest : public ::testing::Test {
+protected:
+    void SetUp() override {
+        ASSERT_TRUE(pty.Ok());
+        ASSERT_TRUE(folder.Link(2, pty.slavePath));
+        ASSERT_TRUE(folder.Link(3, "/dev/pts/zantor-gone"));
+        ASSERT_TRUE(folder.Link(9, "/dev/ttyACM7"));
+        struct stat slaveStat {};
+        ASSERT_EQ(stat(pty.slavePath.c_str(), &slaveStat), 0);
+        ttyClass.SetDeviceNumber("ttyUSB0", slaveStat.st_rdev);
+        ttyClass.Add("ttyACM7");
+    }
+
+    Resolved Resolve(int n, bool systemPorts = true) const {
+        return comports::ResolvePort(n, folder.path, systemPorts, ttyClass.Path());
+    }
+
+    TempFolder folder;
+    Pty pty;
+    FakeTtyClass ttyClass;
+};
+
+TEST_F(ResolutionOrderTest, UnnamedNumbersTakeTheSystemPortsInRisingOrder) {
+    std::vector<Resolved> expected = {"/dev/ttyS2",   pty.slavePath,  std::nullopt, "/dev/ttyS10",
+                                      "/dev/ttyUSB1", "/dev/ttyACM0", std::nullopt, std::nullopt,
+                                      std::nullopt,   std::nullopt};
+    for (int n = 1; n <= static_cast<int>(expected.size()); ++n) {
+        EXPECT_EQ(Resolve(n), expected[n - 1]) << "COM" << n;
+    }
+}
+
+TEST_F(ResolutionOrderTest, NumbersOutsideTheRangeHaveNoDevice) {
+    EXPECT_EQ(Resolve(0), std::nullopt);
+    EXPECT_EQ(Resolve(33), std::nullopt);
+    EXPECT_EQ(Resolve(-1), std::nullopt);
+}
+
+TEST_F(ResolutionOrderTest, WithoutSystemPortsOnlyTheFolderCounts) {
+    EXPECT_EQ(Resolve(1, false), std::nullopt);
+    EXPECT_EQ(Resolve(2, false), Resolved(pty.slavePath));
+}
+
+TEST_F(ResolutionOrderTest, UntrustedFolderLeavesEveryNumberToTheSystem) {
+    chmod(folder.path.c_str(), 0750);
+    EXPECT_EQ(Resolve(1), Resolved("/dev/ttyS2"));
+    EXPECT_EQ(Resolve(2), Resolved("/dev/ttyS10"));
+    EXPECT_EQ(Resolve(3), Resolved("/dev/ttyUSB0"));
+    EXPECT_EQ(Resolve(6), Resolved("/dev/ttyACM7"));
+}
+
+}  // namespace
