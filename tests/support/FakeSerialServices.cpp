@@ -151,8 +151,12 @@ bool FakeSerialServices::IsOpen(int n) const {
     return it != ports.end() && it->second.open;
 }
 
+int FakeSerialServices::PortNumber(PortHandle handle) {
+    return static_cast<int>(handle - kHandleBase);
+}
+
 FakeSerialServices::Port* FakeSerialServices::PortOf(PortHandle handle) {
-    auto it = ports.find(static_cast<int>(handle - kHandleBase));
+    auto it = ports.find(PortNumber(handle));
     return it != ports.end() && it->second.open ? &it->second : nullptr;
 }
 
@@ -168,7 +172,6 @@ bool FakeSerialServices::Fails(Port& port, Op op) { return port.failNext.erase(o
 
 PortHandle FakeSerialServices::Open(int portNumber) {
     Call call = NewCall(Op::Open, portNumber);
-    call.at = call.endedAt = now;
     auto it = ports.find(portNumber);
     Port* port = it != ports.end() ? &it->second : nullptr;
     call.ok = port && port->present && !port->held && !port->gone && !port->open &&
@@ -188,52 +191,45 @@ PortHandle FakeSerialServices::Open(int portNumber) {
     return kHandleBase + portNumber;
 }
 
-bool FakeSerialServices::GetState(PortHandle handle, LineSettings& settings) {
+FakeSerialServices::Port* FakeSerialServices::Configure(PortHandle handle, Call call) {
     Port* port = PortOf(handle);
-    Call call = NewCall(Op::GetState, static_cast<int>(handle - kHandleBase));
-    call.at = call.endedAt = now;
-    call.ok = port && !Fails(*port, Op::GetState);
+    call.ok = port && !Fails(*port, call.op);
     calls.push_back(call);
-    if (call.ok) settings = port->settings;
-    return call.ok;
+    return call.ok ? port : nullptr;
+}
+
+bool FakeSerialServices::GetState(PortHandle handle, LineSettings& settings) {
+    Port* port = Configure(handle, NewCall(Op::GetState, PortNumber(handle)));
+    if (port) settings = port->settings;
+    return port != nullptr;
 }
 
 bool FakeSerialServices::SetState(PortHandle handle, const LineSettings& settings) {
-    Port* port = PortOf(handle);
-    Call call = NewCall(Op::SetState, static_cast<int>(handle - kHandleBase));
-    call.at = call.endedAt = now;
+    Call call = NewCall(Op::SetState, PortNumber(handle));
     call.settings = settings;
-    call.ok = port && !Fails(*port, Op::SetState);
-    calls.push_back(call);
-    if (call.ok) port->settings = settings;
-    return call.ok;
+    Port* port = Configure(handle, call);
+    if (port) port->settings = settings;
+    return port != nullptr;
 }
 
 bool FakeSerialServices::SetupQueues(PortHandle handle, uint32_t inQueue, uint32_t outQueue) {
-    Port* port = PortOf(handle);
-    Call call = NewCall(Op::SetupQueues, static_cast<int>(handle - kHandleBase));
-    call.at = call.endedAt = now;
+    Call call = NewCall(Op::SetupQueues, PortNumber(handle));
     call.count = inQueue;
     call.data = {static_cast<uint8_t>(inQueue >> 8), static_cast<uint8_t>(outQueue >> 8)};
-    call.ok = port && !Fails(*port, Op::SetupQueues);
-    calls.push_back(call);
-    return call.ok;
+    return Configure(handle, call) != nullptr;
 }
 
 bool FakeSerialServices::SetTimeouts(PortHandle handle, const CommTimeouts& timeouts) {
-    Port* port = PortOf(handle);
-    Call call = NewCall(Op::SetTimeouts, static_cast<int>(handle - kHandleBase));
-    call.at = call.endedAt = now;
+    Call call = NewCall(Op::SetTimeouts, PortNumber(handle));
     call.timeouts = timeouts;
-    call.ok = port && !Fails(*port, Op::SetTimeouts);
-    calls.push_back(call);
-    if (call.ok) port->timeouts = timeouts;
-    return call.ok;
+    Port* port = Configure(handle, call);
+    if (port) port->timeouts = timeouts;
+    return port != nullptr;
 }
 
 uint32_t FakeSerialServices::Read(PortHandle handle, uint8_t* buffer, uint32_t count) {
     Port* port = PortOf(handle);
-    Call call = NewCall(Op::Read, static_cast<int>(handle - kHandleBase));
+    Call call = NewCall(Op::Read, PortNumber(handle));
     call.at = now;
     call.count = count;
     if (!port || port->gone || Fails(*port, Op::Read)) {
@@ -262,7 +258,7 @@ uint32_t FakeSerialServices::Read(PortHandle handle, uint8_t* buffer, uint32_t c
 
 uint32_t FakeSerialServices::Write(PortHandle handle, const uint8_t* bytes, uint32_t count) {
     Port* port = PortOf(handle);
-    Call call = NewCall(Op::Write, static_cast<int>(handle - kHandleBase));
+    Call call = NewCall(Op::Write, PortNumber(handle));
     call.at = now;
     call.count = count;
     if (!port || port->gone || Fails(*port, Op::Write)) {
@@ -283,15 +279,14 @@ uint32_t FakeSerialServices::Write(PortHandle handle, const uint8_t* bytes, uint
     if (port->reader) {
         const Bytes reply = port->reader->Receive(bytes, written);
         // Replies leave the reader at one byte per millisecond, as on a 19200 baud line.
-        FeedPaced(static_cast<int>(handle - kHandleBase), reply, now + port->reader->replyDelayMs);
+        FeedPaced(PortNumber(handle), reply, now + port->reader->replyDelayMs);
     }
     return written;
 }
 
 void FakeSerialServices::Close(PortHandle handle) {
     Port* port = PortOf(handle);
-    Call call = NewCall(Op::Close, static_cast<int>(handle - kHandleBase));
-    call.at = call.endedAt = now;
+    Call call = NewCall(Op::Close, PortNumber(handle));
     call.ok = port != nullptr;
     calls.push_back(call);
     if (port) {

@@ -116,7 +116,10 @@ private:
         CommTimeouts timeouts{};
         std::deque<Arrival> incoming;
     };
+    static int PortNumber(PortHandle handle);
     Port* PortOf(PortHandle handle);
+    // Records a configuration call; the port when it succeeds, else nullptr.
+    Port* Configure(PortHandle handle, Call call);
     Call NewCall(Op op, int port) const;
     bool Fails(Port& port, Op op);
     std::map<int, Port> ports;
