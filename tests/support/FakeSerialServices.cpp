@@ -230,7 +230,6 @@ bool FakeSerialServices::SetTimeouts(PortHandle handle, const CommTimeouts& time
 uint32_t FakeSerialServices::Read(PortHandle handle, uint8_t* buffer, uint32_t count) {
     Port* port = PortOf(handle);
     Call call = NewCall(Op::Read, PortNumber(handle));
-    call.at = now;
     call.count = count;
     if (!port || port->gone || Fails(*port, Op::Read)) {
         call.ok = false;
@@ -259,7 +258,6 @@ uint32_t FakeSerialServices::Read(PortHandle handle, uint8_t* buffer, uint32_t c
 uint32_t FakeSerialServices::Write(PortHandle handle, const uint8_t* bytes, uint32_t count) {
     Port* port = PortOf(handle);
     Call call = NewCall(Op::Write, PortNumber(handle));
-    call.at = now;
     call.count = count;
     if (!port || port->gone || Fails(*port, Op::Write)) {
         call.ok = false;
@@ -297,7 +295,6 @@ void FakeSerialServices::Close(PortHandle handle) {
 
 void FakeSerialServices::Sleep(uint32_t ms) {
     Call call = NewCall(Op::Sleep, 0);
-    call.at = now;
     call.count = ms;
     now += ms;
     call.endedAt = now;
