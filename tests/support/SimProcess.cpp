@@ -8,6 +8,7 @@
 #include <termios.h>
 #include <unistd.h>
 
+#include <cctype>
 #include <cerrno>
 #include <chrono>
 #include <cstdlib>
@@ -202,8 +203,14 @@ std::optional<TraceLine> ParseTraceLine(const std::string& line) {
     TraceLine parsed;
     if (!(words >> parsed.seconds >> parsed.tag)) return std::nullopt;
     std::string hex;
+    // Only frame lines carry bytes; event lines ("-- upgrade to version 7") are
+    // not frames, whatever their words look like.
+    if (parsed.tag != "RX" && parsed.tag != "TX" && parsed.tag != "DROP") return std::nullopt;
     while (words >> hex) {
-        if (hex.size() != 2) return std::nullopt;
+        if (hex.size() != 2 || !std::isxdigit(static_cast<unsigned char>(hex[0])) ||
+            !std::isxdigit(static_cast<unsigned char>(hex[1]))) {
+            return std::nullopt;
+        }
         parsed.bytes.push_back(static_cast<uint8_t>(std::stoul(hex, nullptr, 16)));
     }
     return parsed;
