@@ -63,6 +63,10 @@ void Emulator::HandleFrame(const ReceivedFrame& frame) {
         return;
     }
     Deliver(reader.OnFrame(frame.bytes, frame.at), frame.at);
+    if (options.floodAfter != 0 && reader.FramesReceived() == options.floodAfter) {
+        trace.Note(frame.at, "flood begins");
+        transmitter.StartFlood();
+    }
 }
 
 void Emulator::Receive(int64_t now) {

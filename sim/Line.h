@@ -69,6 +69,8 @@ private:
 class Transmitter {
 public:
     Transmitter(bool paced, bool flood, const Trace& trace);
+    // Random bytes fill the line from now on, after what is already queued.
+    void StartFlood() { flood = true; }
 
     // False when the reader's output buffer is full and the bytes are lost.
     bool Queue(Transmission transmission);

@@ -125,6 +125,8 @@ Faults:
                          each reply
   --flood                send random bytes continuously at the line rate (also
                          with --no-pacing) whenever nothing else is being sent
+  --flood-after N        the same, from the moment the N-th frame has been
+                         received (its reply still goes out whole first)
   --help                 show this text
 )";
 
@@ -299,6 +301,13 @@ const std::vector<OptionRule>& Rules() {
         {"flood", false,
          [](SimOptions& o, const std::string&) {
              o.flood = true;
+             return true;
+         }},
+        {"flood-after", true,
+         [](SimOptions& o, const std::string& v) {
+             uint64_t n;
+             if (!ParseUnsigned(v, 1000000, n) || n == 0) return false;
+             o.floodAfter = static_cast<unsigned>(n);
              return true;
          }},
     };

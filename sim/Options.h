@@ -31,6 +31,8 @@ struct SimOptions {
     std::map<uint8_t, uint8_t> statusFor;  // command letter -> status sent instead
     unsigned interleave = 0;
     bool flood = false;
+    // Frames to receive before the flood starts (0: from the start, with flood).
+    unsigned floodAfter = 0;
 };
 
 enum class ParseOutcome { kRun, kHelp, kError };
