@@ -1,12 +1,12 @@
 # The README's two commands: `make run` and `make test`. Both install what is
 # missing first (scripts/setup.sh, apt-get, idempotent).
 BUILD      ?= build
-BUILD_ASAN ?= build-asan
+BUILD_SANITIZE ?= build-sanitize
 BUILD_FUZZ ?= build-fuzz
 JOBS       ?= $(shell nproc)
 FUZZ_SECONDS ?= 60
 
-.PHONY: all setup build run test test-asan fuzz firmware format clean
+.PHONY: all setup build run test test-sanitize fuzz firmware format clean
 
 all: build
 
@@ -22,13 +22,13 @@ run: build
 
 test: build
 	@ctest --test-dir $(BUILD) --no-tests=error --output-on-failure -j $(JOBS)
-	@$(MAKE) --no-print-directory test-asan
+	@$(MAKE) --no-print-directory test-sanitize
 
-# The link's unit tests once more under AddressSanitizer and UBSan.
-test-asan: setup
-	@cmake -S . -B $(BUILD_ASAN) -G Ninja -DCMAKE_BUILD_TYPE=Debug -DZANTOR_SANITIZE=ON -DZANTOR_UI=OFF >/dev/null
-	@cmake --build $(BUILD_ASAN) -j $(JOBS) --target link_tests
-	@ctest --test-dir $(BUILD_ASAN) --no-tests=error --output-on-failure -j $(JOBS) -L link
+# The whole suite once more under AddressSanitizer (with LeakSanitizer) and UBSan.
+test-sanitize: setup
+	@cmake -S . -B $(BUILD_SANITIZE) -G Ninja -DCMAKE_BUILD_TYPE=Debug -DZANTOR_SANITIZE=ON >/dev/null
+	@cmake --build $(BUILD_SANITIZE) -j $(JOBS)
+	@ctest --test-dir $(BUILD_SANITIZE) --no-tests=error --output-on-failure -j $(JOBS)
 
 fuzz: setup
 	@CXX=clang++ cmake -S . -B $(BUILD_FUZZ) -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DZANTOR_FUZZ=ON -DZANTOR_UI=OFF >/dev/null
@@ -46,4 +46,4 @@ format:
 	@clang-format -i $$(git ls-files '*.cpp' '*.h')
 
 clean:
-	@rm -rf $(BUILD) $(BUILD_ASAN) $(BUILD_FUZZ)
+	@rm -rf $(BUILD) $(BUILD_SANITIZE) $(BUILD_FUZZ)

@@ -198,7 +198,13 @@ void TestFaults::floodKeepsTheLogBoundedAndTheTimerTicking() {
     QVERIFY2(mostLines <= 500 + 256, QByteArray::number(mostLines).constData());
     QVERIFY2(clears >= 1, "the log was never cleared");
     QVERIFY2(ticks.count() >= 20, QByteArray::number(ticks.count()).constData());
+#ifndef __SANITIZE_ADDRESS__
+    // AddressSanitizer keeps freed memory in quarantine, and LeakSanitizer
+    // watches for leaks there; elsewhere the resident size must stay flat.
     QVERIFY2(grownKb < 20 * 1024, QByteArray::number(qlonglong(grownKb)).constData());
+#else
+    Q_UNUSED(grownKb);
+#endif
 }
 
 QTEST_MAIN(TestFaults)
