@@ -6,7 +6,7 @@ BUILD_FUZZ ?= build-fuzz
 JOBS       ?= $(shell nproc)
 FUZZ_SECONDS ?= 60
 
-.PHONY: all setup build run test test-sanitize fuzz firmware format clean
+.PHONY: all setup build run test test-sanitize bench fuzz firmware format clean
 
 all: build
 
@@ -29,6 +29,10 @@ test-sanitize: setup
 	@cmake -S . -B $(BUILD_SANITIZE) -G Ninja -DCMAKE_BUILD_TYPE=Debug -DZANTOR_SANITIZE=ON >/dev/null
 	@cmake --build $(BUILD_SANITIZE) -j $(JOBS)
 	@ctest --test-dir $(BUILD_SANITIZE) --no-tests=error --output-on-failure -j $(JOBS)
+
+# Timings against the emulator paced at 19200 baud, each next to its floor.
+bench: build
+	@$(BUILD)/tests/zantor_bench
 
 fuzz: setup
 	@CXX=clang++ cmake -S . -B $(BUILD_FUZZ) -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DZANTOR_FUZZ=ON -DZANTOR_UI=OFF >/dev/null

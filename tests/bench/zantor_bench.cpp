@@ -1,0 +1,183 @@
+// Timings of the line-bound work against the emulator paced at 19200 baud 8-N-1,
+// each next to its floor: the bytes that must cross the line at the line rate,
+// both ways, plus the waits that the program must make. Not a test: it prints a
+// table (`make bench`).
+
+#include <time.h>
+
+#include <QApplication>
+#include <QLabel>
+#include <QTabWidget>
+#include <QTimer>
+#include <algorithm>
+#include <chrono>
+#include <cstdio>
+#include <functional>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "Dialogs.h"
+#include "MainWin.h"
+#include "PosixSerialServices.h"
+#include "SimProcess.h"
+#include "WorkWin.h"
+
+namespace {
+
+constexpr int kRuns = 5;
+// One byte of 8-N-1 (start, 8 data, stop) at 19200 baud, in milliseconds.
+constexpr double kByteMs = 10.0 * 1000.0 / 19200.0;
+constexpr double kOpenPauseMs = 100;          // after every fresh opening
+constexpr double kAnimationMs = 21 * 5 + 50;  // under the read and write buttons
+constexpr double kClosingPhaseMs = 21 * 100;  // after the last upgrade command
+
+// Request and reply sizes on the wire, in bytes.
+constexpr int kIdentify = 5 + 11;
+constexpr int kReadConfig = 5 + 13;
+constexpr int kWriteConfig = 17 + 6;
+constexpr int kUpgrade14 = (21 + 6) + 14 * (527 + 6) + (13 + 6) + (5 + 6);
+
+using Clock = std::chrono::steady_clock;
+
+double MsSince(Clock::time_point start) {
+    return std::chrono::duration<double, std::milli>(Clock::now() - start).count();
+}
+
+double ProcessCpuMs() {
+    timespec cpu{};
+    clock_gettime(CLOCK_PROCESS_CPUTIME_ID, &cpu);
+    return cpu.tv_sec * 1000.0 + cpu.tv_nsec / 1e6;
+}
+
+double Median(std::vector<double> values) {
+    std::sort(values.begin(), values.end());
+    return values[values.size() / 2];
+}
+
+// Answers every question with Yes and notes when it did.
+class YesDialogs : public Dialogs {
+public:
+    Clock::time_point answeredAt;
+    void ShowMessage(const QString& text) override {
+        std::fprintf(stderr, "bench: unexpected message: %s\n", text.toUtf8().constData());
+    }
+    bool AskYesNo(const QString&, const QString&) override {
+        answeredAt = Clock::now();
+        return true;
+    }
+};
+
+// The main window over the POSIX serial services, with the emulator as COM3 of
+// a private port folder (COM1 and COM2 have no device).
+class Bench {
+public:
+    explicit Bench(const std::vector<std::string>& simArgs) {
+        std::vector<std::string> all = {"--port",        "3", "--folder",  folder.Path(),
+                                        "--reply-delay", "0", "--no-stdin"};
+        all.insert(all.end(), simArgs.begin(), simArgs.end());
+        if (!sim.Start(all) || !sim.WaitReady()) {
+            std::fprintf(stderr, "bench: the emulator did not start\n%s", sim.Transcript().c_str());
+            std::exit(1);
+        }
+        win.SetWorkWin(work);
+    }
+    QString Label() const { return win.findChild<QLabel*>(QStringLiteral("RdLbl"))->text(); }
+    void Expect(bool ok, const char* what) const {
+        if (ok) return;
+        std::fprintf(stderr, "bench: %s failed (label: %s)\n", what, Label().toUtf8().constData());
+        std::exit(1);
+    }
+
+    simtest::TempPortFolder folder;
+    simtest::SimProcess sim;
+    PosixSerialServices services{{folder.Path(), /*systemPorts=*/false}};
+    YesDialogs dialogs;
+    TMainWin win{services, dialogs};
+    TWorkWin work;
+};
+
+struct Row {
+    const char* what;
+    std::vector<double> samples;
+    double floor;
+    const char* unit;
+};
+
+void Print(const std::vector<Row>& rows) {
+    std::printf("%-44s %10s %10s %8s\n", "measured (median of runs)", "figure", "floor", "ratio");
+    for (const Row& row : rows) {
+        const double figure = Median(row.samples);
+        if (row.floor > 0) {
+            std::printf("%-44s %8.1f %s %8.1f %s %8.3f\n", row.what, figure, row.unit, row.floor,
+                        row.unit, figure / row.floor);
+        } else {
+            std::printf("%-44s %8.1f %s %10s %8s\n", row.what, figure, row.unit, "-", "-");
+        }
+    }
+}
+
+}  // namespace
+
+int main(int argc, char* argv[]) {
+    if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM")) qputenv("QT_QPA_PLATFORM", "offscreen");
+    QApplication app(argc, argv);
+
+    Row start{"start to connected, reader on COM3",
+              {},
+              kOpenPauseMs + (kIdentify + kReadConfig) * kByteMs,
+              "ms"};
+    Row read{"configuration read, press to done",
+             {},
+             kAnimationMs + (kIdentify + kReadConfig) * kByteMs,
+             "ms"};
+    Row write{"configuration write, press to done",
+              {},
+              kAnimationMs + (kIdentify + kWriteConfig) * kByteMs,
+              "ms"};
+    Row upgrade{"14-block upgrade, answer to label",
+                {},
+                kClosingPhaseMs + (kUpgrade14 + kIdentify) * kByteMs,
+                "ms"};
+    Row idle{"CPU while connected, Test page, 10 s idle", {}, 0, "ms"};
+
+    for (int run = 0; run < kRuns; ++run) {
+        Bench b({});
+        // The first activation: the scan finds COM3, identifies, reads the record.
+        const Clock::time_point begun = Clock::now();
+        b.win.FormActivate();
+        start.samples.push_back(MsSince(begun));
+        b.Expect(b.Label().startsWith(QStringLiteral("Czytnik Zantor-40")), "start");
+
+        const Clock::time_point readBegun = Clock::now();
+        b.win.RdBtnClick();
+        read.samples.push_back(MsSince(readBegun));
+
+        const Clock::time_point writeBegun = Clock::now();
+        b.win.WrBtnClick();
+        write.samples.push_back(MsSince(writeBegun));
+    }
+
+    for (int run = 0; run < kRuns; ++run) {
+        Bench b({"--firmware", "6"});
+        b.Expect(b.win.CheckReader(), "upgrade");
+        upgrade.samples.push_back(MsSince(b.dialogs.answeredAt));
+        b.Expect(b.Label().endsWith(QStringLiteral("(soft: 7)")), "upgrade");
+    }
+
+    {
+        Bench b({});
+        b.win.FormActivate();
+        b.win.findChild<QTabWidget*>(QStringLiteral("CfgPgCtrl"))->setCurrentIndex(1);
+        b.Expect(b.Label().startsWith(QStringLiteral("Czytnik Zantor-40")), "idle");
+        for (int run = 0; run < 3; ++run) {
+            const double cpuBefore = ProcessCpuMs();
+            QTimer::singleShot(10000, &app, &QCoreApplication::quit);
+            QApplication::exec();
+            idle.samples.push_back(ProcessCpuMs() - cpuBefore);
+        }
+    }
+
+    Print({start, read, write, upgrade, idle});
+    return 0;
+}
