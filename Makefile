@@ -6,7 +6,7 @@ BUILD_FUZZ ?= build-fuzz
 JOBS       ?= $(shell nproc)
 FUZZ_SECONDS ?= 60
 
-.PHONY: all setup build run test test-sanitize bench fuzz firmware format clean
+.PHONY: all setup build run test test-sanitize bench valgrind fuzz firmware format clean
 
 all: build
 
@@ -33,6 +33,16 @@ test-sanitize: setup
 # Timings against the emulator paced at 19200 baud, each next to its floor.
 bench: build
 	@$(BUILD)/tests/zantor_bench
+
+# End-to-end scenarios (start, configuration write and read-back, the whole
+# upgrade, the Test page's commands) under memcheck: no errors, no leaks.
+VALGRIND_SCENARIOS = writtenConfigurationIsWhatTheReaderHolds outdatedReaderIsUpgradedOnStart \
+                     testCommandAndItsReplyAreLogged
+valgrind: build
+	@ZANTOR_WITH_VALGRIND=1 bash scripts/setup.sh
+	@QT_QPA_PLATFORM=offscreen valgrind --tool=memcheck --leak-check=full \
+	    --errors-for-leak-kinds=definite,indirect --error-exitcode=1 --num-callers=30 \
+	    --suppressions=tests/valgrind/qt.supp $(BUILD)/tests/tst_e2e $(VALGRIND_SCENARIOS)
 
 fuzz: setup
 	@CXX=clang++ cmake -S . -B $(BUILD_FUZZ) -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DZANTOR_FUZZ=ON -DZANTOR_UI=OFF >/dev/null
