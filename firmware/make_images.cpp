@@ -18,14 +18,14 @@ constexpr size_t kHeaderSize = 16;
 constexpr size_t kBlockSize = 520;
 constexpr size_t kTableSize = 2080;
 
-struct ImageSpec {
+struct ImageLayout {
     const char* fileName;
     uint16_t typeCode;
     uint16_t version;
     uint16_t blockCount;
 };
 
-constexpr ImageSpec kImages[] = {
+constexpr ImageLayout kImages[] = {
     {"zantor40.bin", 1064, 7, 14},
     {"zantor50.bin", 2098, 8, 16},
 };
@@ -45,19 +45,19 @@ private:
     uint32_t state_;
 };
 
-std::vector<uint8_t> MakeImage(const ImageSpec& spec) {
-    std::vector<uint8_t> image(kHeaderSize + kBlockSize * spec.blockCount + kTableSize);
-    Filler filler(0x5A4E0000u | spec.typeCode);
+std::vector<uint8_t> MakeImage(const ImageLayout& layout) {
+    std::vector<uint8_t> image(kHeaderSize + kBlockSize * layout.blockCount + kTableSize);
+    Filler filler(0x5A4E0000u | layout.typeCode);
     for (uint8_t& byte : image) byte = filler.Next();
 
     // The type code goes most significant byte first, the other words
     // little-endian; the word at offset 6 must be 0.
-    image[0] = static_cast<uint8_t>(spec.typeCode >> 8);
-    image[1] = static_cast<uint8_t>(spec.typeCode & 0xFF);
-    image[2] = static_cast<uint8_t>(spec.version & 0xFF);
-    image[3] = static_cast<uint8_t>(spec.version >> 8);
-    image[4] = static_cast<uint8_t>(spec.blockCount & 0xFF);
-    image[5] = static_cast<uint8_t>(spec.blockCount >> 8);
+    image[0] = static_cast<uint8_t>(layout.typeCode >> 8);
+    image[1] = static_cast<uint8_t>(layout.typeCode & 0xFF);
+    image[2] = static_cast<uint8_t>(layout.version & 0xFF);
+    image[3] = static_cast<uint8_t>(layout.version >> 8);
+    image[4] = static_cast<uint8_t>(layout.blockCount & 0xFF);
+    image[5] = static_cast<uint8_t>(layout.blockCount >> 8);
     image[6] = 0;
     image[7] = 0;
     // Header bytes 8 to 15 mark the file for anyone who looks at it.
@@ -80,9 +80,9 @@ int main(int argc, char** argv) {
         std::fprintf(stderr, "usage: %s OUTPUT_FOLDER\n", argv[0]);
         return 2;
     }
-    for (const ImageSpec& spec : kImages) {
-        const std::string path = std::string(argv[1]) + "/" + spec.fileName;
-        const std::vector<uint8_t> image = MakeImage(spec);
+    for (const ImageLayout& layout : kImages) {
+        const std::string path = std::string(argv[1]) + "/" + layout.fileName;
+        const std::vector<uint8_t> image = MakeImage(layout);
         if (!WriteFile(path, image)) {
             std::fprintf(stderr, "%s: cannot write %s\n", argv[0], path.c_str());
             return 1;
