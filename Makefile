@@ -1,7 +1,7 @@
 # The README's two commands: `make run` and `make test`. Both install what is
 # missing first (scripts/setup.sh, apt-get, idempotent).
 BUILD      ?= build
-BUILD_SANITIZE ?= build-sanitize
+BUILD_SANITIZE ?= build-asan-all
 BUILD_FUZZ ?= build-fuzz
 JOBS       ?= $(shell nproc)
 FUZZ_SECONDS ?= 60
@@ -28,21 +28,28 @@ test: build
 test-sanitize: setup
 	@cmake -S . -B $(BUILD_SANITIZE) -G Ninja -DCMAKE_BUILD_TYPE=Debug -DZANTOR_SANITIZE=ON >/dev/null
 	@cmake --build $(BUILD_SANITIZE) -j $(JOBS)
-	@ctest --test-dir $(BUILD_SANITIZE) --no-tests=error --output-on-failure -j $(JOBS)
+	@ASAN_OPTIONS=detect_leaks=1 UBSAN_OPTIONS=print_stacktrace=1 \
+	    ctest --test-dir $(BUILD_SANITIZE) --no-tests=error --output-on-failure -j $(JOBS)
 
 # Timings against the emulator paced at 19200 baud, each next to its floor.
 bench: build
 	@$(BUILD)/tests/zantor_bench
 
-# End-to-end scenarios (start, configuration write and read-back, the whole
-# upgrade, the Test page's commands) under memcheck: no errors, no leaks.
-VALGRIND_SCENARIOS = writtenConfigurationIsWhatTheReaderHolds outdatedReaderIsUpgradedOnStart \
-                     testCommandAndItsReplyAreLogged
+# End-to-end scenarios under memcheck: no errors, no definite or indirect leaks.
+# Start, configuration write and read-back, the whole upgrade, the Test page's
+# commands; and the failure paths: the reader vanishing mid-upgrade and mid-write,
+# lost replies asked for again or ending in a communication error, a held port.
+VALGRIND = QT_QPA_PLATFORM=offscreen valgrind --tool=memcheck --leak-check=full \
+           --errors-for-leak-kinds=definite,indirect --error-exitcode=1 --num-callers=30 \
+           --suppressions=tests/valgrind/qt.supp
+VALGRIND_E2E = writtenConfigurationIsWhatTheReaderHolds outdatedReaderIsUpgradedOnStart \
+               testCommandAndItsReplyAreLogged
+VALGRIND_FAULTS = readerVanishingDuringAnUpgrade readerVanishingDuringAWrite \
+                  lostReplyIsAskedForAgain portHeldByAnotherProgramIsPassedOver
 valgrind: build
 	@ZANTOR_WITH_VALGRIND=1 bash scripts/setup.sh
-	@QT_QPA_PLATFORM=offscreen valgrind --tool=memcheck --leak-check=full \
-	    --errors-for-leak-kinds=definite,indirect --error-exitcode=1 --num-callers=30 \
-	    --suppressions=tests/valgrind/qt.supp $(BUILD)/tests/tst_e2e $(VALGRIND_SCENARIOS)
+	@$(VALGRIND) $(BUILD)/tests/tst_e2e $(VALGRIND_E2E)
+	@$(VALGRIND) $(BUILD)/tests/tst_faults $(VALGRIND_FAULTS)
 
 fuzz: setup
 	@CXX=clang++ cmake -S . -B $(BUILD_FUZZ) -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DZANTOR_FUZZ=ON -DZANTOR_UI=OFF >/dev/null

@@ -175,15 +175,23 @@ void TMainWin::ShowCommError(bool invalidConfig) {
 }
 
 // A cosmetic animation under the button; the GUI thread stays busy, so each
-// position is drawn at once.
+// position is drawn at once. The pauses run to points fixed from the start, so
+// that drawing the bar (about a millisecond a step) does not stretch the 155 ms
+// by which the animation delays the command that follows.
 void TMainWin::AnimateProgress(QProgressBar* bar) {
+    uint64_t due = services.NowMs();
+    const auto sleepUntilDue = [this, &due](uint32_t pauseMs) {
+        due += pauseMs;
+        const uint64_t now = services.NowMs();
+        if (now < due) services.Sleep(static_cast<uint32_t>(due - now));
+    };
     bar->setVisible(true);
     for (int position = 0; position <= 100; position += kProgressStep) {
         bar->setValue(position);
         bar->repaint();
-        services.Sleep(kProgressStepMs);
+        sleepUntilDue(kProgressStepMs);
     }
-    services.Sleep(kProgressEndMs);
+    sleepUntilDue(kProgressEndMs);
     bar->setVisible(false);
 }
 
