@@ -9,6 +9,12 @@ packages=(
   libgtest-dev googletest
   clang libclang-rt-dev
   xvfb xauth imagemagick
+  # zantor, the command line: parser, JSON and formatting
+  libcli11-dev nlohmann-json3-dev libfmt-dev
+  # the Debian package and its checks
+  dpkg-dev fakeroot lintian desktop-file-utils appstream man-db groff-base
+  # the Windows build of zantor and its tests under Wine
+  g++-mingw-w64-x86-64-posix wine wine64
 )
 if [ "${ZANTOR_WITH_VALGRIND:-0}" = 1 ]; then
   packages+=(valgrind)
