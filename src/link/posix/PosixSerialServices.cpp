@@ -17,6 +17,7 @@
 
 #include "ComPorts.h"
 #include "ComPortsInternal.h"
+#include "TermiosMapping.h"
 
 // Fields of LineSettings that termios cannot express (DCB length, binary mode,
 // DSR sensitivity, XON/XOFF limits, error/EOF/event characters...) are kept as
@@ -94,42 +95,6 @@ constexpr tcflag_t kControlBits =
 constexpr uint8_t kMarkParity = 3;
 constexpr uint8_t kSpaceParity = 4;
 
-// Raw bytes in both directions, framing and flow control from the settings.
-// False when the settings ask for something termios cannot do.
-bool ToTermios(const LineSettings& settings, termios& t) {
-    std::optional<speed_t> speed = SpeedOf(settings.baudRate);
-    if (!speed || settings.byteSize < 5 || settings.byteSize > 8) return false;
-    if (settings.stopBits != kOneStopBit && settings.stopBits != kTwoStopBits) return false;
-    if (settings.parity > kSpaceParity) return false;
-    if (settings.parity >= kMarkParity && kMarkSpaceParity == 0) return false;
-    // DTR and RTS are only ever on or off; DSR flow has no termios counterpart.
-    if (settings.dtrControl > kDtrControlEnable || settings.rtsControl > kRtsControlEnable) {
-        return false;
-    }
-    if (settings.outxDsrFlow || (settings.outxCtsFlow && kCtsRtsFlow == 0)) return false;
-
-    static constexpr tcflag_t kSizes[] = {CS5, CS6, CS7, CS8};
-    t.c_iflag &= ~kInputBits;
-    if (settings.parityCheck) t.c_iflag |= INPCK;
-    if (settings.outX) t.c_iflag |= IXON;
-    if (settings.inX) t.c_iflag |= IXOFF;
-    t.c_oflag &= ~kOutputBits;
-    t.c_lflag &= ~kLocalBits;
-    t.c_cflag &= ~kControlBits;
-    t.c_cflag |= CLOCAL | CREAD | kSizes[settings.byteSize - 5];
-    if (settings.stopBits == kTwoStopBits) t.c_cflag |= CSTOPB;
-    // A parity bit without checking: PARENB alone, INPCK only on request.
-    if (settings.parity != kNoParity) t.c_cflag |= PARENB;
-    if (settings.parity == kOddParity || settings.parity == kMarkParity) t.c_cflag |= PARODD;
-    if (settings.parity >= kMarkParity) t.c_cflag |= kMarkSpaceParity;
-    if (settings.outxCtsFlow) t.c_cflag |= kCtsRtsFlow;
-    t.c_cc[VMIN] = 0;
-    t.c_cc[VTIME] = 0;
-    t.c_cc[VSTART] = static_cast<cc_t>(settings.xonChar);
-    t.c_cc[VSTOP] = static_cast<cc_t>(settings.xoffChar);
-    return cfsetispeed(&t, *speed) == 0 && cfsetospeed(&t, *speed) == 0;
-}
-
 // POSIX reports success when any part of a change was applied.
 bool SameDecidedBits(const termios& asked, const termios& got) {
     return (asked.c_iflag & kInputBits) == (got.c_iflag & kInputBits) &&
@@ -139,39 +104,6 @@ bool SameDecidedBits(const termios& asked, const termios& got) {
            asked.c_cc[VMIN] == got.c_cc[VMIN] && asked.c_cc[VTIME] == got.c_cc[VTIME] &&
            asked.c_cc[VSTART] == got.c_cc[VSTART] && asked.c_cc[VSTOP] == got.c_cc[VSTOP] &&
            cfgetispeed(&asked) == cfgetispeed(&got) && cfgetospeed(&asked) == cfgetospeed(&got);
-}
-
-void FromTermios(const termios& t, LineSettings& settings) {
-    settings.baudRate = BaudOf(cfgetospeed(&t));
-    switch (t.c_cflag & CSIZE) {
-        case CS5:
-            settings.byteSize = 5;
-            break;
-        case CS6:
-            settings.byteSize = 6;
-            break;
-        case CS7:
-            settings.byteSize = 7;
-            break;
-        default:
-            settings.byteSize = 8;
-            break;
-    }
-    settings.stopBits = (t.c_cflag & CSTOPB) != 0 ? kTwoStopBits : kOneStopBit;
-    bool odd = (t.c_cflag & PARODD) != 0;
-    if ((t.c_cflag & PARENB) == 0) {
-        settings.parity = kNoParity;
-    } else if (kMarkSpaceParity != 0 && (t.c_cflag & kMarkSpaceParity) != 0) {
-        settings.parity = odd ? kMarkParity : kSpaceParity;
-    } else {
-        settings.parity = odd ? kOddParity : kEvenParity;
-    }
-    settings.parityCheck = (t.c_iflag & INPCK) != 0;
-    settings.outX = (t.c_iflag & IXON) != 0;
-    settings.inX = (t.c_iflag & IXOFF) != 0;
-    settings.outxCtsFlow = kCtsRtsFlow != 0 && (t.c_cflag & kCtsRtsFlow) != 0;
-    settings.xonChar = static_cast<char>(t.c_cc[VSTART]);
-    settings.xoffChar = static_cast<char>(t.c_cc[VSTOP]);
 }
 
 // Pseudo-terminals have no modem lines; their refusal is not a failure.
@@ -224,7 +156,7 @@ void SleepNs(uint64_t ns) {
 // when the rate is not known.
 uint64_t ByteNs(const termios& t) {
     LineSettings framing;
-    FromTermios(t, framing);
+    termios_mapping::FromTermios(t, framing);
     if (framing.baudRate == 0) return 0;
     uint64_t bits = 1u + framing.byteSize + (framing.parity != kNoParity ? 1u : 0u) +
                     (framing.stopBits == kTwoStopBits ? 2u : 1u);
@@ -275,6 +207,77 @@ bool IsExclusive(int fd) {
 }
 
 }  // namespace
+
+namespace termios_mapping {
+
+bool ToTermios(const LineSettings& settings, termios& t) {
+    std::optional<speed_t> speed = SpeedOf(settings.baudRate);
+    if (!speed || settings.byteSize < 5 || settings.byteSize > 8) return false;
+    if (settings.stopBits != kOneStopBit && settings.stopBits != kTwoStopBits) return false;
+    if (settings.parity > kSpaceParity) return false;
+    if (settings.parity >= kMarkParity && kMarkSpaceParity == 0) return false;
+    // DTR and RTS are only ever on or off; DSR flow has no termios counterpart.
+    if (settings.dtrControl > kDtrControlEnable || settings.rtsControl > kRtsControlEnable) {
+        return false;
+    }
+    if (settings.outxDsrFlow || (settings.outxCtsFlow && kCtsRtsFlow == 0)) return false;
+
+    static constexpr tcflag_t kSizes[] = {CS5, CS6, CS7, CS8};
+    t.c_iflag &= ~kInputBits;
+    if (settings.parityCheck) t.c_iflag |= INPCK;
+    if (settings.outX) t.c_iflag |= IXON;
+    if (settings.inX) t.c_iflag |= IXOFF;
+    t.c_oflag &= ~kOutputBits;
+    t.c_lflag &= ~kLocalBits;
+    t.c_cflag &= ~kControlBits;
+    t.c_cflag |= CLOCAL | CREAD | kSizes[settings.byteSize - 5];
+    if (settings.stopBits == kTwoStopBits) t.c_cflag |= CSTOPB;
+    // A parity bit without checking: PARENB alone, INPCK only on request.
+    if (settings.parity != kNoParity) t.c_cflag |= PARENB;
+    if (settings.parity == kOddParity || settings.parity == kMarkParity) t.c_cflag |= PARODD;
+    if (settings.parity >= kMarkParity) t.c_cflag |= kMarkSpaceParity;
+    if (settings.outxCtsFlow) t.c_cflag |= kCtsRtsFlow;
+    t.c_cc[VMIN] = 0;
+    t.c_cc[VTIME] = 0;
+    t.c_cc[VSTART] = static_cast<cc_t>(settings.xonChar);
+    t.c_cc[VSTOP] = static_cast<cc_t>(settings.xoffChar);
+    return cfsetispeed(&t, *speed) == 0 && cfsetospeed(&t, *speed) == 0;
+}
+
+void FromTermios(const termios& t, LineSettings& settings) {
+    settings.baudRate = BaudOf(cfgetospeed(&t));
+    switch (t.c_cflag & CSIZE) {
+        case CS5:
+            settings.byteSize = 5;
+            break;
+        case CS6:
+            settings.byteSize = 6;
+            break;
+        case CS7:
+            settings.byteSize = 7;
+            break;
+        default:
+            settings.byteSize = 8;
+            break;
+    }
+    settings.stopBits = (t.c_cflag & CSTOPB) != 0 ? kTwoStopBits : kOneStopBit;
+    bool odd = (t.c_cflag & PARODD) != 0;
+    if ((t.c_cflag & PARENB) == 0) {
+        settings.parity = kNoParity;
+    } else if (kMarkSpaceParity != 0 && (t.c_cflag & kMarkSpaceParity) != 0) {
+        settings.parity = odd ? kMarkParity : kSpaceParity;
+    } else {
+        settings.parity = odd ? kOddParity : kEvenParity;
+    }
+    settings.parityCheck = (t.c_iflag & INPCK) != 0;
+    settings.outX = (t.c_iflag & IXON) != 0;
+    settings.inX = (t.c_iflag & IXOFF) != 0;
+    settings.outxCtsFlow = kCtsRtsFlow != 0 && (t.c_cflag & kCtsRtsFlow) != 0;
+    settings.xonChar = static_cast<char>(t.c_cc[VSTART]);
+    settings.xoffChar = static_cast<char>(t.c_cc[VSTOP]);
+}
+
+}  // namespace termios_mapping
 
 PosixSerialServices::PosixSerialServices() : PosixSerialServices(Options{}) {}
 
@@ -330,7 +333,7 @@ bool PosixSerialServices::GetState(PortHandle handle, LineSettings& settings) {
     termios current{};
     if (device == nullptr || tcgetattr(device->fd, &current) != 0) return false;
     settings = device->kept;
-    FromTermios(current, settings);
+    termios_mapping::FromTermios(current, settings);
     int lines = 0;
     if (ioctl(device->fd, TIOCMGET, &lines) == 0) {
         settings.dtrControl = (lines & TIOCM_DTR) != 0 ? kDtrControlEnable : kDtrControlDisable;
@@ -343,7 +346,8 @@ bool PosixSerialServices::SetState(PortHandle handle, const LineSettings& settin
     OpenDevice* device = Find(handle);
     termios asked{};
     if (device == nullptr || tcgetattr(device->fd, &asked) != 0) return false;
-    if (!ToTermios(settings, asked) || tcsetattr(device->fd, TCSANOW, &asked) != 0) return false;
+    if (!termios_mapping::ToTermios(settings, asked) || tcsetattr(device->fd, TCSANOW, &asked) != 0)
+        return false;
     termios applied{};
     if (tcgetattr(device->fd, &applied) != 0 || !SameDecidedBits(asked, applied)) return false;
     device->byteNs = ByteNs(applied);
