@@ -64,7 +64,8 @@ std::optional<PortHolder> LockFileHolder(const std::string& device,
     return std::nullopt;
 }
 
-// Every lock on the device node, flock or POSIX, from /proc/locks:
+// Every lock on the device node, flock or POSIX (told as "flock" alike), from
+// /proc/locks:
 // "1: FLOCK  ADVISORY  WRITE 1234 00:05:678 0 EOF" (major and minor in hex).
 std::optional<PortHolder> NodeLockHolder(const struct stat& node) {
     std::ifstream locks("/proc/locks");
@@ -82,8 +83,7 @@ std::optional<PortHolder> NodeLockHolder(const struct stat& node) {
             continue;
         }
         if (makedev(deviceMajor, deviceMinor) == node.st_dev && inode == node.st_ino) {
-            std::string how = kind == "FLOCK" ? "flock" : "lock";
-            return pid > 0 ? PortHolder{pid, ProgramOf(pid), how} : PortHolder{0, "", how};
+            return pid > 0 ? PortHolder{pid, ProgramOf(pid), "flock"} : PortHolder{0, "", "flock"};
         }
     }
     return std::nullopt;
@@ -184,7 +184,8 @@ bool TakeLockFile(const std::string& device, const std::vector<std::string>& loc
         std::string(10 - std::min<size_t>(10, pidText.size()), ' ') + pidText + "\n";
     for (const std::string& folder : lockFolders) {
         const std::string lock = folder + "/" + LockFileName(device);
-        const std::string temporary = folder + "/LTMP." + pidText;
+        // One temporary name per port, as ports may be opened side by side.
+        const std::string temporary = folder + "/LTMP." + pidText + "." + LockFileName(device);
         int fd =
             open(temporary.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_NOFOLLOW | O_CLOEXEC, 0644);
         if (fd < 0) continue;  // not ours to write: the other marks must do
