@@ -2,6 +2,7 @@
 
 #include <fcntl.h>
 #include <poll.h>
+#include <signal.h>
 #include <sys/file.h>
 #include <sys/ioctl.h>
 #include <termios.h>
@@ -9,9 +10,11 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <atomic>
 #include <cerrno>
 #include <climits>
 #include <memory>
+#include <mutex>
 #include <optional>
 #include <utility>
 
@@ -30,6 +33,7 @@ struct PosixSerialServices::OpenDevice {
     CommTimeouts timeouts;
     uint64_t byteNs = 0;   // one character on the line at the port's rate and framing
     std::string lockFile;  // ours, empty when no lock folder took one
+    int crashSlot = -1;
 };
 
 namespace {
@@ -206,6 +210,63 @@ bool IsExclusive(int fd) {
     return ioctl(fd, TIOCGEXCL, &exclusive) == 0 && exclusive != 0;
 }
 
+// The marks of the ports we hold, for a process that ends by a signal: its
+// lock files would stay behind (harmless, their PID is dead), and so would the
+// exclusive flag of a pseudo-terminal, which outlives every descriptor of its
+// slave while the master is open and would keep the next run off the port. A
+// real UART drops the flag with its last close.
+class CrashMarks {
+public:
+    // Installed where the process has left the signal's default in place.
+    static int Register(int fd, const std::string& lockFile) {
+        std::lock_guard<std::mutex> lock(registering);
+        InstallOnce();
+        for (int slot = 0; slot < kSlots; ++slot) {
+            if (fds[slot].load() != 0) continue;
+            lockFile.copy(lockFiles[slot], sizeof lockFiles[slot] - 1);
+            lockFiles[slot][std::min(lockFile.size(), sizeof lockFiles[slot] - 1)] = '\0';
+            fds[slot].store(fd + 1);
+            return slot;
+        }
+        return -1;
+    }
+    static void Unregister(int slot) {
+        if (slot >= 0) fds[slot].store(0);
+    }
+
+private:
+    static void InstallOnce() {
+        static bool installed = false;
+        if (installed) return;
+        installed = true;
+        for (int sig :
+             {SIGTERM, SIGINT, SIGHUP, SIGQUIT, SIGSEGV, SIGBUS, SIGABRT, SIGFPE, SIGILL}) {
+            struct sigaction current {};
+            if (sigaction(sig, nullptr, &current) != 0 || current.sa_handler != SIG_DFL) continue;
+            struct sigaction action {};
+            action.sa_handler = OnSignal;
+            action.sa_flags = SA_RESETHAND;
+            sigemptyset(&action.sa_mask);
+            sigaction(sig, &action, nullptr);
+        }
+    }
+    // Only calls that are safe in a signal handler; the signal then takes its
+    // default course as soon as the handler returns.
+    static void OnSignal(int sig) {
+        for (int slot = 0; slot < kSlots; ++slot) {
+            int fd = fds[slot].load() - 1;
+            if (fd < 0) continue;
+            ioctl(fd, TIOCNXCL);
+            if (lockFiles[slot][0] != '\0') unlink(lockFiles[slot]);
+        }
+        raise(sig);
+    }
+    static constexpr int kSlots = 64;
+    static inline std::mutex registering;
+    static inline std::atomic<int> fds[kSlots] = {};  // descriptor + 1; 0: free
+    static inline char lockFiles[kSlots][256] = {};
+};
+
 }  // namespace
 
 namespace termios_mapping {
@@ -320,6 +381,7 @@ PortHandle PosixSerialServices::Open(int portNumber) {
         close(device->fd);
         return kInvalidPortHandle;
     }
+    device->crashSlot = CrashMarks::Register(device->fd, device->lockFile);
     device->byteNs = ByteNs(device->original);
     device->kept.dcbLength = kDcbLength;
     device->kept.binary = true;
@@ -430,6 +492,7 @@ void PosixSerialServices::Close(PortHandle handle) {
     if (found == devices.end()) return;
     std::unique_ptr<OpenDevice> device(found->second);
     devices.erase(found);
+    CrashMarks::Unregister(device->crashSlot);
     driver.Discard(device->fd);
     tcsetattr(device->fd, TCSANOW, &device->original);
     ioctl(device->fd, TIOCNXCL);
