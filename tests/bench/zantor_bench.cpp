@@ -20,6 +20,7 @@
 #include <string>
 #include <vector>
 
+#include "ComPortsInternal.h"
 #include "Dialogs.h"
 #include "MainWin.h"
 #include "PosixSerialServices.h"
@@ -124,6 +125,10 @@ void Print(const std::vector<Row>& rows) {
     std::printf("%-50s %10s %10s %8s\n", "measured (median of runs)", "figure", "floor", "ratio");
     for (const Row& row : rows) {
         const double figure = Median(row.samples);
+        if (row.floor == 0) {
+            std::printf("%-50s %7.1f %s %10s %8s\n", row.what.c_str(), figure, row.unit, "-", "-");
+            continue;
+        }
         std::printf("%-50s %7.1f %s %7.1f %s %8.3f\n", row.what.c_str(), figure, row.unit,
                     row.floor, row.unit, figure / row.floor);
     }
@@ -157,16 +162,22 @@ struct Figures {
                   {},
                   kClosingPhaseMs + (kUpgrade14 + kIdentify) * kByteMs,
                   "ms"},
+          holders{"  of which the look for other holders", {}, 0, "ms"},
           check{"  of which the check (identification)", {}, kIdentify * kByteMs, "ms"},
           animation{"  of which the animation", {}, kAnimationMs, "ms"},
           load{"  of which the 'c' exchange and the controls", {}, kReadConfig * kByteMs, "ms"} {}
 
-    std::vector<Row> All() const { return {start, read, check, animation, load, write, upgrade}; }
+    std::vector<Row> All() const {
+        return {start, holders, read, check, animation, load, write, upgrade};
+    }
 
     Row start;
     Row read;
     Row write;
     Row upgrade;
+    // Part of the start: every port that is opened is first looked for in
+    // every process's descriptors. Its floor is nothing.
+    Row holders;
     // Parts of the read, to tell where its time goes.
     Row check;
     Row animation;
@@ -181,6 +192,9 @@ void Measure(TtyDriver* driver, Figures& f) {
         b.win.FormActivate();
         f.start.samples.push_back(MsSince(begun));
         b.Expect(b.Label().startsWith(QStringLiteral("Czytnik Zantor-40")), "start");
+        const Clock::time_point holdersBegun = Clock::now();
+        comports::FindOpener(b.sim.Device());
+        f.holders.samples.push_back(MsSince(holdersBegun));
         b.Show();
 
         const Clock::time_point readBegun = Clock::now();

@@ -378,6 +378,7 @@ PortHandle PosixSerialServices::Open(int portNumber) {
                   comports::TakeLockFile(*path, options.lockFolders, device->lockFile) &&
                   (ioctl(device->fd, TIOCEXCL) == 0 || IsNoModemLines(errno));
     if (!usable) {
+        if (!device->lockFile.empty()) comports::ReleaseLockFile(device->lockFile);
         close(device->fd);
         return kInvalidPortHandle;
     }
@@ -408,8 +409,8 @@ bool PosixSerialServices::SetState(PortHandle handle, const LineSettings& settin
     OpenDevice* device = Find(handle);
     termios asked{};
     if (device == nullptr || tcgetattr(device->fd, &asked) != 0) return false;
-    if (!termios_mapping::ToTermios(settings, asked) || tcsetattr(device->fd, TCSANOW, &asked) != 0)
-        return false;
+    if (!termios_mapping::ToTermios(settings, asked)) return false;
+    if (tcsetattr(device->fd, TCSANOW, &asked) != 0) return false;
     termios applied{};
     if (tcgetattr(device->fd, &applied) != 0 || !SameDecidedBits(asked, applied)) return false;
     device->byteNs = ByteNs(applied);
