@@ -35,7 +35,8 @@ std::string ProgramOf(int pid) {
 bool IsAlive(int pid) { return pid > 0 && (kill(pid, 0) == 0 || errno == EPERM); }
 
 // The PID in a lock file: ten ASCII digits and a newline (HDB style), or a
-// binary int as older programs write it. Nothing when it cannot be read at all.
+// binary int as older programs write it; 0 when the content makes no sense (or
+// is still being written). Nothing when there is no lock file.
 std::optional<int> LockFilePid(const std::string& path) {
     int fd = open(path.c_str(), O_RDONLY | O_NOFOLLOW | O_CLOEXEC);
     if (fd < 0) return std::nullopt;
@@ -43,12 +44,10 @@ std::optional<int> LockFilePid(const std::string& path) {
     ssize_t size = read(fd, text, sizeof text - 1);
     close(fd);
     if (size <= 0) return 0;
-    if (size == sizeof(int) && (text[0] < ' ' || text[sizeof(int) - 1] < ' ')) {
-        int pid = 0;
-        std::memcpy(&pid, text, sizeof pid);
-        return pid;
-    }
-    return std::atoi(text);
+    if (std::strspn(text, "0123456789 \n") == static_cast<size_t>(size)) return std::atoi(text);
+    int pid = 0;
+    if (size == sizeof pid) std::memcpy(&pid, text, sizeof pid);
+    return pid;
 }
 
 // A lock file whose PID is dead was left by a program that crashed: it holds
