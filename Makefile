@@ -62,7 +62,7 @@ fuzz: setup
 	    name=$${entry%%:*}; seeds=$${entry#*:}; \
 	    mkdir -p $(BUILD_FUZZ)/corpus/$$name; \
 	    $(BUILD_FUZZ)/fuzz_$$name -max_total_time=$(FUZZ_SECONDS) -timeout=5 \
-	        $(BUILD_FUZZ)/corpus/$$name tests/fuzz/$$seeds; \
+	        -artifact_prefix=$(BUILD_FUZZ)/ $(BUILD_FUZZ)/corpus/$$name tests/fuzz/$$seeds; \
 	done
 
 # Regenerates the stand-in upgrade images (see firmware/README.md).
