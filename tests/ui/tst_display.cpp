@@ -10,6 +10,7 @@
 #include <QAccessibleInterface>
 #include <QApplication>
 #include <QCheckBox>
+#include <QDeadlineTimer>
 #include <QLabel>
 #include <QMessageBox>
 #include <QProgressBar>
@@ -41,6 +42,7 @@ namespace {
 constexpr int kWindowManagerLatencyMs[] = {0, 10, 20, 50, 100};
 constexpr int kUpgrades = std::size(kWindowManagerLatencyMs);
 constexpr int kUpgradeMs = 30000;
+constexpr int kExposedMs = 5000;
 
 QRect GlobalRect(const QWidget& widget) {
     return {widget.mapToGlobal(QPoint(0, 0)), widget.size()};
@@ -245,9 +247,17 @@ public:
 private:
     void AnswerOnScreen(const FakeDialogs::Shown& shown) {
         QTimer answer;
-        QObject::connect(&answer, &QTimer::timeout, [this, &answer] {
+        QDeadlineTimer deadline(kExposedMs);
+        QObject::connect(&answer, &QTimer::timeout, [this, &answer, &deadline] {
             auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget());
-            if (box == nullptr || !box->windowHandle()->isExposed()) return;
+            if (box == nullptr) return;
+            if (!box->windowHandle()->isExposed()) {
+                if (!deadline.hasExpired()) return;
+                faults << QStringLiteral("the question box was never shown");
+                answer.stop();
+                box->reject();
+                return;
+            }
             answer.stop();
             QTest::qWait(100);  // painted
             boxArea = box->frameGeometry();
