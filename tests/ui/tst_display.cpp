@@ -196,20 +196,6 @@ private:
                 pending.erase(sent);
                 break;
             }
-            case XCB_CONFIGURE_REQUEST: {
-                const auto* request = reinterpret_cast<const xcb_configure_request_event_t*>(event);
-                const uint32_t all[] = {uint32_t(request->x),  uint32_t(request->y),
-                                        request->width,        request->height,
-                                        request->border_width, request->sibling,
-                                        request->stack_mode};
-                uint32_t values[7];
-                int count = 0;
-                for (int bit = 0; bit < 7; ++bit) {
-                    if (request->value_mask & (1u << bit)) values[count++] = all[bit];
-                }
-                xcb_configure_window(connection, request->window, request->value_mask, values);
-                break;
-            }
             default:
                 break;
         }
