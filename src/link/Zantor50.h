@@ -4,7 +4,6 @@
 #include <cstddef>
 #include <cstdint>
 #include <functional>
-#include <utility>
 
 #include "CommErr.h"
 #include "RS232.h"
@@ -39,9 +38,6 @@ public:
     // Reader commands and discovery.
     bool Identify();
     bool FindReader(int highest);
-    // Called before each port of a scan, with no port open: a long scan lets the
-    // window serve its display there.
-    void SetBetweenPorts(std::function<void()> call) { betweenPorts = std::move(call); }
     void ReadConfig(std::array<uint8_t, 8>& destination);
     void WriteConfig(const std::array<uint8_t, 8>& record);
     void UpgradeBegin(const uint8_t* header16, uint32_t extraMs);
@@ -62,8 +58,10 @@ public:
     uint16_t typeCode = 0;
     uint16_t serialNumber = 0;
 
+    // Called before each port of a scan, with no port open: a long scan lets the
+    // window serve its display there.
+    std::function<void()> betweenPorts;
+
 private:
     void SendTemplate(uint8_t command);
-
-    std::function<void()> betweenPorts;
 };

@@ -76,7 +76,7 @@ TMainWin::TMainWin(SerialServices& services, Dialogs& dialogs, QWidget* parent)
     }
     ConnectHandlers();
     // A scan over many ports keeps the window drawn.
-    link.SetBetweenPorts(busydisplay::Serve);
+    link.betweenPorts = busydisplay::Serve;
     // The L frame and its text follow the L controls from the start, so that
     // "Wyślij" sends what the page shows even before the user changes anything.
     RozkLShow();

@@ -77,7 +77,7 @@ protected:
 
 TEST_F(FindReaderTest, ScansUpwardsAndLeavesTheReadersPortOpen) {
     std::vector<int> openBetweenPorts;
-    link.SetBetweenPorts([&] { openBetweenPorts.push_back(link.OpenPortNumber()); });
+    link.betweenPorts = [&] { openBetweenPorts.push_back(link.OpenPortNumber()); };
     ASSERT_TRUE(link.FindReader(48));
     EXPECT_EQ(fake.AttemptedPorts(), (std::vector<int>{1, 2, 3}));
     EXPECT_EQ(openBetweenPorts, (std::vector<int>{0, 0, 0}));
