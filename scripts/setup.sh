@@ -8,7 +8,7 @@ packages=(
   qt6-base-dev qt6-base-dev-tools libgl-dev
   libgtest-dev googletest
   clang libclang-rt-dev
-  xvfb xauth imagemagick
+  xvfb xauth imagemagick libxcb1-dev
   # zantor, the command line: parser, JSON and formatting
   libcli11-dev nlohmann-json3-dev libfmt-dev
   # the Debian package and its checks

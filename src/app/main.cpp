@@ -35,11 +35,14 @@ public:
 
 }  // namespace
 
-int main(int argc, char* argv[]) {
-    // argc and argv go to Qt alone, which takes its own options (-platform,
-    // -display) from them as it takes QT_QPA_PLATFORM from the environment; the
-    // program itself reads nothing from the command line or the environment.
-    ZantorApplication app(argc, argv);
+int main(int /*argc*/, char* argv[]) {
+    // The program takes nothing from its command line, and neither does Qt: only
+    // the program's own name reaches it, so that options such as -reverse or
+    // -style change nothing. The platform is chosen through QT_QPA_PLATFORM as
+    // usual.
+    int qtArgc = 1;
+    char* qtArgv[] = {argv[0], nullptr};
+    ZantorApplication app(qtArgc, qtArgv);
     // Message captions carry the executable's file name without its extension
     // (normally Zantor_Cfg), taken from the running file rather than from argv[0].
     const QString name = QFileInfo(QCoreApplication::applicationFilePath()).completeBaseName();

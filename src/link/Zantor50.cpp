@@ -126,6 +126,7 @@ bool Zantor50::FindReader(int highest) {
     }
     for (int n = 1; n <= highest; ++n) {
         if (n == lastFoundPort) continue;
+        if (betweenPorts) betweenPorts();
         if (!SelectPort(n)) continue;
         if (Identify()) {
             lastFoundPort = n;

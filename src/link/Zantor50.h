@@ -3,6 +3,7 @@
 #include <array>
 #include <cstddef>
 #include <cstdint>
+#include <functional>
 
 #include "CommErr.h"
 #include "RS232.h"
@@ -56,6 +57,10 @@ public:
     uint16_t firmwareVersion = 0;
     uint16_t typeCode = 0;
     uint16_t serialNumber = 0;
+
+    // Called before each port of a scan, with no port open: a long scan lets the
+    // window serve its display there.
+    std::function<void()> betweenPorts;
 
 private:
     void SendTemplate(uint8_t command);

@@ -4,8 +4,10 @@
 #include <QGuiApplication>
 #include <QScreen>
 #include <initializer_list>
+#include <memory>
 #include <utility>
 
+#include "BusyDisplay.h"
 #include "CommErr.h"
 #include "Dialogs.h"
 #include "RadioGroup.h"
@@ -19,6 +21,33 @@ constexpr uint32_t kProgressEndMs = 50;
 
 void SetEnabled(std::initializer_list<QWidget*> controls, bool enabled) {
     for (QWidget* control : controls) control->setEnabled(enabled);
+}
+
+// Qt still lets the wheel and the arrow keys over the tabs, and Ctrl+Tab from a
+// page, select a page whose tab is hidden. Such a selection is taken back at
+// once, so only a page with a visible tab ever stays current, whoever asks.
+void KeepToVisibleTabs(QTabWidget* pages) {
+    auto shown = std::make_shared<int>(pages->currentIndex());
+    QObject::connect(pages, &QTabWidget::currentChanged, pages, [pages, shown](int index) {
+        if (index >= 0 && !pages->isTabVisible(index)) {
+            pages->setCurrentIndex(*shown);
+        } else {
+            *shown = index;
+        }
+    });
+}
+
+// Names for assistive technology where a control has no caption of its own or
+// its caption alone does not say what it is. Nothing visible changes.
+void NameBuzzerRow(const std::array<QCheckBox*, 8>& boxes, const QString& row) {
+    for (size_t i = 0; i < boxes.size(); ++i) {
+        const int from = static_cast<int>(i) * 60;
+        boxes[i]->setAccessibleName(QStringLiteral("%1: kratka %2 z 8 (%3-%4 ms)")
+                                        .arg(row)
+                                        .arg(i + 1)
+                                        .arg(from)
+                                        .arg(from + 60));
+    }
 }
 
 }  // namespace
@@ -37,6 +66,8 @@ TMainWin::TMainWin(SerialServices& services, Dialogs& dialogs, QWidget* parent)
     lBuz = {ui->LBuz0, ui->LBuz1, ui->LBuz2, ui->LBuz3, ui->LBuz4, ui->LBuz5, ui->LBuz6, ui->LBuz7};
     setWindowTitle(QStringLiteral("Zantor_Cfg 2.6 (ZANTOR-40, ZANTOR-41, ZANTOR-50, ZANTOR-51)"));
     ui->TrybPgCtrl->setTabVisible(config::kWiegandPage, false);
+    KeepToVisibleTabs(ui->TrybPgCtrl);
+    NameControls();
     // The animated bars appear under their buttons without shifting the groups.
     for (QProgressBar* bar : {ui->RdProgrBar, ui->WrProgrBar}) {
         QSizePolicy policy = bar->sizePolicy();
@@ -44,6 +75,8 @@ TMainWin::TMainWin(SerialServices& services, Dialogs& dialogs, QWidget* parent)
         bar->setSizePolicy(policy);
     }
     ConnectHandlers();
+    // A scan over many ports keeps the window drawn.
+    link.betweenPorts = busydisplay::Serve;
     // The L frame and its text follow the L controls from the start, so that
     // "Wyślij" sends what the page shows even before the user changes anything.
     RozkLShow();
@@ -81,6 +114,18 @@ void TMainWin::ConnectHandlers() {
     connect(ui->LLedTim, &QLineEdit::textChanged, this, &TMainWin::RozkLShow);
     connect(qGuiApp, &QGuiApplication::applicationStateChanged, this,
             &TMainWin::ApplicationStateChanged);
+}
+
+void TMainWin::NameControls() {
+    NameBuzzerRow(buz, QStringLiteral("Sygnał buzzera"));
+    NameBuzzerRow(lBuz, QStringLiteral("Rozkaz L, sygnał buzzera"));
+    ui->LedTim->setAccessibleName(QStringLiteral("Czas sygnalizacji odczytu (x 0.1s)"));
+    ui->LLedTim->setAccessibleName(
+        QStringLiteral("Rozkaz L, czas sygnalizacji LEDów (x 0.1s, 0 - na stałe)"));
+    ui->RozkLEdt->setAccessibleName(QStringLiteral("Treść rozkazu L"));
+    ui->RapWin->setAccessibleName(QStringLiteral("Odebrane i wysłane transmisje"));
+    ui->RdProgrBar->setAccessibleName(QStringLiteral("Postęp odczytu konfiguracji"));
+    ui->WrProgrBar->setAccessibleName(QStringLiteral("Postęp zapisu konfiguracji"));
 }
 
 void TMainWin::SetWorkWin(TWorkWin& window) { workWin = &window; }
@@ -175,9 +220,9 @@ void TMainWin::ShowCommError(bool invalidConfig) {
 }
 
 // A cosmetic animation under the button; the GUI thread stays busy, so each
-// position is drawn at once. The pauses run to points fixed from the start, so
-// that drawing the bar (about a millisecond a step) does not stretch the 155 ms
-// by which the animation delays the command that follows.
+// position is drawn at once and the display is served. The pauses run to points fixed from the
+// start, so that drawing the bar (about a millisecond a step) does not stretch the 155 ms by which
+// the animation delays the command that follows.
 void TMainWin::AnimateProgress(QProgressBar* bar) {
     uint64_t due = services.NowMs();
     const auto sleepUntilDue = [this, &due](uint32_t pauseMs) {
@@ -189,6 +234,7 @@ void TMainWin::AnimateProgress(QProgressBar* bar) {
     for (int position = 0; position <= 100; position += kProgressStep) {
         bar->setValue(position);
         bar->repaint();
+        busydisplay::Serve();
         sleepUntilDue(kProgressStepMs);
     }
     sleepUntilDue(kProgressEndMs);

@@ -97,6 +97,7 @@ private:
     };
 
     void ConnectHandlers();
+    void NameControls();
     void ApplicationStateChanged(Qt::ApplicationState state);
     size_t LogRows() const;
     config::Settings ControlsToSettings() const;

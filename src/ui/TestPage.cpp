@@ -6,6 +6,7 @@
 #include <algorithm>
 #include <string>
 
+#include "BusyDisplay.h"
 #include "MainWin.h"
 #include "Monitor.h"
 #include "ui_MainWin.h"
@@ -64,6 +65,8 @@ size_t TMainWin::LogRows() const {
 void TMainWin::LogLine(const QString& text) { ui->RapWin->appendPlainText(text); }
 
 void TMainWin::TimerTimer() {
+    // A tick served while an exchange runs would read in the middle of it.
+    if (busydisplay::Serving()) return;
     std::array<uint8_t, Zantor50::kPollSize> chunk{};
     const size_t count = link.PollBytes(chunk.data());
     if (count == 0) return;

@@ -8,8 +8,8 @@ class WorkWin;
 }
 
 // The progress window of a firmware upgrade. It stays hidden except while an
-// upgrade transfers, and is painted explicitly because the GUI thread processes
-// no events during the transfer.
+// upgrade transfers. The GUI thread is busy with the transfer, so the window is
+// painted explicitly, and each move of the bar also serves the display.
 class TWorkWin : public QWidget {
     Q_OBJECT
 
@@ -21,7 +21,7 @@ public:
     // has it painted before returning.
     void ShowProgress(const QString& text, int maximum);
     void SetMaximum(int maximum);
-    // Moves the bar and redraws it at once.
+    // Moves the bar, redraws it at once and serves the display.
     void SetPosition(int position);
 
 private:

@@ -126,7 +126,11 @@ public:
         for (std::string& entry : environment) envp.push_back(entry.data());
         envp.push_back(nullptr);
         std::string path = ZANTOR_CFG_PATH;
-        char* argv[] = {path.data(), nullptr};
+        // The program takes nothing from its command line, Qt's own options
+        // included: a platform that does not exist changes nothing.
+        std::string platformOption = "-platform";
+        std::string platform = "no-such-platform";
+        char* argv[] = {path.data(), platformOption.data(), platform.data(), nullptr};
 
         posix_spawn_file_actions_t actions;
         posix_spawn_file_actions_init(&actions);

@@ -76,8 +76,11 @@ protected:
 };
 
 TEST_F(FindReaderTest, ScansUpwardsAndLeavesTheReadersPortOpen) {
+    std::vector<int> openBetweenPorts;
+    link.betweenPorts = [&] { openBetweenPorts.push_back(link.OpenPortNumber()); };
     ASSERT_TRUE(link.FindReader(48));
     EXPECT_EQ(fake.AttemptedPorts(), (std::vector<int>{1, 2, 3}));
+    EXPECT_EQ(openBetweenPorts, (std::vector<int>{0, 0, 0}));
     EXPECT_EQ(FramesWrittenTo(1).size(), 2u);
     EXPECT_EQ(FramesWrittenTo(2).size(), 2u);
     EXPECT_FALSE(fake.IsOpen(1));
