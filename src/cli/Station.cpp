@@ -165,7 +165,7 @@ public:
 
     void Run() {
         while (!shared.Stopping()) {
-            shared.SetState(port, "watching");
+            shared.SetState(port, last.empty() ? "watching" : "watching   last: " + last);
             if (!link.SelectPort(port) || !link.Identify()) {
                 link.ClosePort();
                 if (options.once || shared.Pause(kWatchInterval)) break;
@@ -225,8 +225,8 @@ private:
         ShowOnReader(code == kExitDone);
         const std::string result = code == kExitDone ? "OK" : fmt::format("FAILED: {}", error);
         shared.Event(port, fmt::format("{}: {}", reader, result));
-        shared.SetState(port, fmt::format("{}  {}{}", reader, result,
-                                          options.once ? "" : "  (remove the reader)"));
+        last = fmt::format("{}  {}", reader, result);
+        shared.SetState(port, last + (options.once ? "" : "  (remove the reader)"));
     }
 
     void ShowOnReader(bool success) {
@@ -265,6 +265,7 @@ private:
     int port;
     std::unique_ptr<SerialServices> services;
     Zantor50 link;
+    std::string last;  // the result of the last reader, shown while watching
 };
 
 }  // namespace
@@ -279,9 +280,9 @@ int RunStation(Output& out, const PortSetup& setup, const StationOptions& option
     if (!options.logPath.empty()) log = std::make_unique<CsvLog>(options.logPath, kLogHeader);
 
     Shared shared(out, options.first, options.last, log.get());
-    CatchInterrupts(
-        "zantor: stopping; readers being upgraded or written are finished first (Ctrl-C again "
-        "to stop at once)\n");
+    // Told from here rather than from the handler, so that the board is redrawn
+    // below the message.
+    CatchInterrupts(nullptr);
     std::vector<std::unique_ptr<Worker>> workers;
     std::vector<std::thread> threads;
     std::atomic<int> running{0};
@@ -298,7 +299,12 @@ int RunStation(Output& out, const PortSetup& setup, const StationOptions& option
                              options.last, HexBytes(record.data(), record.size())));
     }
     while (running > 0) {
-        if (Interrupts() > 0 && !shared.Stopping()) shared.Stop();
+        if (Interrupts() > 0 && !shared.Stopping()) {
+            shared.Stop();
+            out.Message(
+                "zantor: stopping; readers being upgraded or written are finished first (Ctrl-C "
+                "again to stop at once)");
+        }
         shared.Draw(fmt::format("zantor station  COM{}-COM{}  record {}  readers {}  failed {}{}",
                                 options.first, options.last, HexBytes(record.data(), record.size()),
                                 shared.Readers(), shared.Failed(),
@@ -306,7 +312,7 @@ int RunStation(Output& out, const PortSetup& setup, const StationOptions& option
         std::this_thread::sleep_for(kScreenInterval);
     }
     for (std::thread& thread : threads) thread.join();
-    shared.Draw("zantor station  stopped");
+    shared.Draw(fmt::format("zantor station  COM{}-COM{}  stopped", options.first, options.last));
     const std::string summary =
         fmt::format("{} readers, {} failed", shared.Readers(), shared.Failed());
     out.Message(summary);
