@@ -29,6 +29,7 @@ namespace {
 // asked whether it is still there.
 constexpr auto kWatchInterval = std::chrono::milliseconds(1000);
 constexpr auto kGoneInterval = std::chrono::milliseconds(1000);
+constexpr int kSilentChecks = 3;
 constexpr auto kScreenInterval = std::chrono::milliseconds(100);
 
 // The result shown on the reader itself, held until it is unplugged (time 0):
@@ -239,23 +240,28 @@ private:
         link.ReceiveFrame(kLReply, 1, &status, 0);
     }
 
-    // The reader is asked, on its own port, whether it is still there; a port
-    // that has lost its device or a silent port means it has gone, another
-    // serial number means it was swapped meanwhile.
+    // The reader is asked, on its own port, whether it is still there. A port
+    // that has lost its device, or another serial number (swapped meanwhile),
+    // means at once that it has gone; silence only when it lasts, because a
+    // reply that comes late on a busy machine is no removal.
     void WaitUntilGone() {
         const uint16_t serial = link.serialNumber;
         const uint16_t type = link.typeCode;
+        int silent = 0;
         while (!shared.Pause(kGoneInterval)) {
-            const bool present = link.SelectPort(port) && link.Identify() &&
-                                 link.serialNumber == serial && link.typeCode == type;
-            if (!present) {
+            if (!link.SelectPort(port)) break;
+            if (!link.Identify()) {
                 link.ClosePort();
-                shared.Event(port, "reader removed");
-                return;
+                if (++silent < kSilentChecks) continue;
+                break;
             }
+            if (link.serialNumber != serial || link.typeCode != type) break;
+            silent = 0;
             std::array<uint8_t, Zantor50::kPollSize> unread{};
             link.PollBytes(unread.data());
         }
+        link.ClosePort();
+        if (!shared.Stopping()) shared.Event(port, "reader removed");
     }
 
     Shared& shared;
