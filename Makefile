@@ -31,9 +31,11 @@ test-sanitize: setup
 	@ASAN_OPTIONS=detect_leaks=1 UBSAN_OPTIONS=print_stacktrace=1 \
 	    ctest --test-dir $(BUILD_SANITIZE) --no-tests=error --output-on-failure -j $(JOBS)
 
-# Timings against the emulator paced at 19200 baud, each next to its floor.
+# Timings against the emulator paced at 19200 baud, each next to its floor, and
+# the provisioning station's.
 bench: build
 	@$(BUILD)/tests/zantor_bench
+	@$(BUILD)/tests/station_bench
 
 # End-to-end scenarios under memcheck: no errors, no definite or indirect leaks.
 # Start, configuration write and read-back, the whole upgrade, the Test page's

@@ -1,0 +1,89 @@
+#include "Platform.h"
+
+#include <signal.h>
+#include <unistd.h>
+
+#include <atomic>
+#include <cstring>
+
+#include "ComPorts.h"
+#include "PosixSerialServices.h"
+
+namespace cli {
+
+namespace {
+
+std::atomic<int> interrupts{0};
+const char* interruptMessage = nullptr;
+
+void OnInterrupt(int) {
+    if (interrupts.fetch_add(1) > 0) _exit(130);
+    if (interruptMessage != nullptr) {
+        const ssize_t ignored = write(STDERR_FILENO, interruptMessage, strlen(interruptMessage));
+        (void)ignored;
+    }
+}
+
+std::string FolderOf(const PortSetup& setup) {
+    return setup.folder.empty() ? comports::UserPortFolder() : setup.folder;
+}
+
+}  // namespace
+
+std::unique_ptr<SerialServices> MakeSerialServices(const PortSetup& setup) {
+    return std::make_unique<PosixSerialServices>(
+        PosixSerialServices::Options{setup.folder, setup.systemPorts});
+}
+
+std::string DeviceOf(int n, const PortSetup& setup) {
+    return comports::ResolvePort(n, FolderOf(setup), setup.systemPorts).value_or("");
+}
+
+std::vector<PortInfo> ListPorts(const PortSetup& setup) {
+    std::vector<PortInfo> ports;
+    for (int n = comports::kFirstPort; n <= comports::kLastPort; ++n) {
+        const comports::PortDescription port =
+            comports::DescribePort(n, FolderOf(setup), setup.systemPorts);
+        if (port.device.empty() && port.state == comports::PortState::Missing) continue;
+        PortInfo info;
+        info.number = n;
+        info.device = port.device;
+        info.fromFolder = port.origin == comports::PortOrigin::Folder;
+        switch (port.state) {
+            case comports::PortState::Free:
+                info.state = PortInfo::State::Free;
+                break;
+            case comports::PortState::Held:
+                info.state = PortInfo::State::Held;
+                break;
+            case comports::PortState::NotPermitted:
+                info.state = PortInfo::State::NotPermitted;
+                break;
+            case comports::PortState::Missing:
+                info.state = PortInfo::State::Missing;
+                break;
+        }
+        if (port.holder) {
+            info.holderPid = port.holder->pid;
+            info.holderProgram = port.holder->program;
+            info.holderHow = port.holder->how;
+        }
+        ports.push_back(info);
+    }
+    return ports;
+}
+
+bool IsTerminal(std::FILE* stream) { return isatty(fileno(stream)) == 1; }
+
+void CatchInterrupts(const char* firstMessage) {
+    interruptMessage = firstMessage;
+    struct sigaction action {};
+    action.sa_handler = OnInterrupt;
+    sigemptyset(&action.sa_mask);
+    sigaction(SIGINT, &action, nullptr);
+    sigaction(SIGTERM, &action, nullptr);
+}
+
+int Interrupts() { return interrupts.load(); }
+
+}  // namespace cli
