@@ -67,10 +67,10 @@ window_run() {
             grep -q 'TX 0D 00 E3 ' "$scratch/sim.log" && { result=0; break; }
             sleep 0.1
         done
-        kill "$window"
+        kill "$window" 2>/dev/null || true
         wait "$window" || true
     fi
-    kill "$sim"
+    kill "$sim" 2>/dev/null || true
     wait "$sim" || true
     return $result
 }
@@ -84,6 +84,6 @@ else
     fail "no mount namespace (unshare) for the window's run"
 fi
 "${isolate[@]}" bash -c window_run ||
-    { cat "$scratch/sim.log" "$scratch/window.log"; fail "Zantor_Cfg did not read the emulator's configuration"; }
+    { cat "$scratch/sim.log" "$scratch/window.log" 2>/dev/null; fail "Zantor_Cfg did not read the emulator's configuration"; }
 echo "package: Zantor_Cfg from /usr/bin found the emulator and read its configuration"
 echo "package: $(basename "$deb") checked"
