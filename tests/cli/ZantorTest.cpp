@@ -102,6 +102,8 @@ struct Case {
 TEST_F(ZantorTest, CommandsPrintAndExitAsDocumented) {
     Sim(3);
     const std::vector<Case> cases = {
+        {{"ports"}, 0, "COM3   /dev/pts/", ""},
+        {{"ports", "--probe"}, 0, "port folder  free, ZANTOR-40 serial 00313 firmware 7", ""},
         {{"identify"}, 0, "): ZANTOR-40 (type 1064), serial 00313, firmware 7", ""},
         {{"identify", "--port", "3", "--json"}, 0, "\"serial\": 313,\n  \"firmware\": 7\n}", ""},
         {{"identify", "--port", "7"}, 3, "", "no reader answers on COM7"},
