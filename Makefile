@@ -48,9 +48,11 @@ package: setup
 package-check: package
 	@bash tests/package/check_package.sh $(BUILD_PACKAGE)/zantor-cfg_*.deb
 
-# Timings against the emulator paced at 19200 baud, each next to its floor.
+# Timings against the emulator paced at 19200 baud, each next to its floor, and
+# the provisioning station's.
 bench: build
 	@$(BUILD)/tests/zantor_bench
+	@$(BUILD)/tests/station_bench
 
 # End-to-end scenarios under memcheck: no errors, no definite or indirect leaks.
 # Start, configuration write and read-back, the whole upgrade, the Test page's

@@ -81,6 +81,7 @@ public:
     bool Start(const std::string& path, const std::vector<std::string>& args,
                const std::vector<std::string>& environment);
     void Signal(int signal) const;
+    pid_t Pid() const { return pid; }
     // The exit status once ended within timeoutMs (128 + n for signal n).
     std::optional<int> WaitExit(int timeoutMs);
     std::string Out() const;
