@@ -3,10 +3,11 @@
 BUILD      ?= build
 BUILD_SANITIZE ?= build-asan-all
 BUILD_FUZZ ?= build-fuzz
+BUILD_PACKAGE ?= build-package
 JOBS       ?= $(shell nproc)
 FUZZ_SECONDS ?= 60
 
-.PHONY: all setup build run test test-sanitize bench valgrind fuzz firmware format clean
+.PHONY: all setup build run test test-sanitize package package-check bench valgrind fuzz firmware format clean
 
 all: build
 
@@ -22,6 +23,7 @@ run: build
 
 test: build
 	@ctest --test-dir $(BUILD) --no-tests=error --output-on-failure -j $(JOBS)
+	@$(MAKE) --no-print-directory package-check
 	@$(MAKE) --no-print-directory test-sanitize
 
 # The whole suite once more under AddressSanitizer (with LeakSanitizer) and UBSan.
@@ -30,6 +32,21 @@ test-sanitize: setup
 	@cmake --build $(BUILD_SANITIZE) -j $(JOBS)
 	@ASAN_OPTIONS=detect_leaks=1 UBSAN_OPTIONS=print_stacktrace=1 \
 	    ctest --test-dir $(BUILD_SANITIZE) --no-tests=error --output-on-failure -j $(JOBS)
+
+# The Debian package zantor-cfg_<version>_<arch>.deb, from a build of its own
+# without sanitizers and with Debian's hardening flags; then its checks.
+BUILDFLAGS = DEB_BUILD_MAINT_OPTIONS=hardening=+all dpkg-buildflags --get
+package: setup
+	@cmake -S . -B $(BUILD_PACKAGE) -G Ninja -DCMAKE_BUILD_TYPE=None -DZANTOR_SANITIZE=OFF \
+	    -DCMAKE_CXX_FLAGS="$$($(BUILDFLAGS) CPPFLAGS) $$($(BUILDFLAGS) CXXFLAGS)" \
+	    -DCMAKE_EXE_LINKER_FLAGS="$$($(BUILDFLAGS) LDFLAGS)" >/dev/null
+	@cmake --build $(BUILD_PACKAGE) -j $(JOBS) --target package_files
+	@rm -f $(BUILD_PACKAGE)/*.deb
+	@cd $(BUILD_PACKAGE) && { cpack -G DEB >cpack.log || { cat cpack.log; false; }; }
+	@grep -o '[^/]*\.deb generated' $(BUILD_PACKAGE)/cpack.log
+
+package-check: package
+	@bash tests/package/check_package.sh $(BUILD_PACKAGE)/zantor-cfg_*.deb
 
 # Timings against the emulator paced at 19200 baud, each next to its floor, and
 # the provisioning station's.
@@ -77,4 +94,4 @@ format:
 	@clang-format -i $$(git ls-files '*.cpp' '*.h')
 
 clean:
-	@rm -rf $(BUILD) $(BUILD_SANITIZE) $(BUILD_FUZZ)
+	@rm -rf $(BUILD) $(BUILD_SANITIZE) $(BUILD_FUZZ) $(BUILD_PACKAGE)

@@ -12,7 +12,7 @@ packages=(
   # zantor, the command line: parser, JSON and formatting
   libcli11-dev nlohmann-json3-dev libfmt-dev
   # the Debian package and its checks
-  dpkg-dev fakeroot lintian desktop-file-utils appstream man-db groff-base
+  dpkg-dev fakeroot lintian desktop-file-utils appstream man-db groff-base librsvg2-bin
   # the Windows build of zantor and its tests under Wine
   g++-mingw-w64-x86-64-posix wine wine64
 )

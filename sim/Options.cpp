@@ -145,6 +145,7 @@ Faults:
   --flood-after N        the same, from the moment the N-th frame has been
                          received (its reply still goes out whole first)
   --help                 show this text
+  --version              show the emulator's version
 )";
 
 bool ParseUnsigned(std::string_view text, uint64_t max, uint64_t& value) {
@@ -343,6 +344,7 @@ ParseOutcome ParseOptions(int argc, const char* const* argv, SimOptions& options
     for (int i = 1; i < argc; ++i) {
         std::string arg = argv[i];
         if (arg == "--help" || arg == "-h") return ParseOutcome::kHelp;
+        if (arg == "--version") return ParseOutcome::kVersion;
         if (arg.rfind("--", 0) != 0) {
             error = "unexpected argument '" + arg + "'";
             return ParseOutcome::kError;

@@ -39,7 +39,7 @@ struct SimOptions {
     unsigned floodAfter = 0;
 };
 
-enum class ParseOutcome { kRun, kHelp, kError };
+enum class ParseOutcome { kRun, kHelp, kVersion, kError };
 
 // Fills options from argv; on kError, error says what is wrong.
 ParseOutcome ParseOptions(int argc, const char* const* argv, SimOptions& options,

@@ -47,6 +47,9 @@ int main(int argc, char** argv) {
         case ParseOutcome::kHelp:
             std::fputs(HelpText(), stdout);
             return 0;
+        case ParseOutcome::kVersion:
+            std::printf("zantor_sim %s\n", ZANTOR_VERSION);
+            return 0;
         case ParseOutcome::kError:
             std::fprintf(stderr, "zantor_sim: %s\nTry 'zantor_sim --help'.\n", error.c_str());
             return 2;

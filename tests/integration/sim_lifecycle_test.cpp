@@ -182,8 +182,8 @@ TEST_P(SimUsageTest, CommandLineIsCheckedBeforeAnythingIsTouched) {
 
 INSTANTIATE_TEST_SUITE_P(
     Options, SimUsageTest,
-    ::testing::Values(UsageRow{"Help", {"--help"}, 0}, UsageRow{"NoPort", {}, 2},
-                      UsageRow{"PortAbove32", {"--port", "33"}, 2},
+    ::testing::Values(UsageRow{"Help", {"--help"}, 0}, UsageRow{"Version", {"--version"}, 0},
+                      UsageRow{"NoPort", {}, 2}, UsageRow{"PortAbove32", {"--port", "33"}, 2},
                       UsageRow{"PortZero", {"--port", "0"}, 2},
                       UsageRow{
                           "ShortConfig", {"--port", "3", "--config", "01 C0 05 03 60 00 03"}, 2},
