@@ -51,11 +51,19 @@ valgrind: build
 	@$(VALGRIND) $(BUILD)/tests/tst_e2e $(VALGRIND_E2E)
 	@$(VALGRIND) $(BUILD)/tests/tst_faults $(VALGRIND_FAULTS)
 
+# Each target for FUZZ_SECONDS: reader bytes through frame reception and the
+# transactions, received chunks through the monitor, upgrade images through
+# their checks. The corpus of each grows in its own folder of the build.
+FUZZ_TARGETS = receive:seeds monitor:seeds_monitor image:seeds_image
 fuzz: setup
 	@CXX=clang++ cmake -S . -B $(BUILD_FUZZ) -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DZANTOR_FUZZ=ON -DZANTOR_UI=OFF >/dev/null
-	@cmake --build $(BUILD_FUZZ) -j $(JOBS) --target fuzz_receive
-	@mkdir -p $(BUILD_FUZZ)/corpus
-	@$(BUILD_FUZZ)/fuzz_receive -max_total_time=$(FUZZ_SECONDS) -timeout=5 $(BUILD_FUZZ)/corpus tests/fuzz/seeds
+	@cmake --build $(BUILD_FUZZ) -j $(JOBS) --target fuzz_receive fuzz_monitor fuzz_image
+	@set -e; for entry in $(FUZZ_TARGETS); do \
+	    name=$${entry%%:*}; seeds=$${entry#*:}; \
+	    mkdir -p $(BUILD_FUZZ)/corpus/$$name; \
+	    $(BUILD_FUZZ)/fuzz_$$name -max_total_time=$(FUZZ_SECONDS) -timeout=5 \
+	        $(BUILD_FUZZ)/corpus/$$name tests/fuzz/$$seeds; \
+	done
 
 # Regenerates the stand-in upgrade images (see firmware/README.md).
 firmware:

@@ -32,6 +32,9 @@ public:
     uint16_t ByteTimeMs() const { return byteTimeMs; }
     // Number of the open port, 0 when none is open.
     uint8_t OpenPortNumber() const { return openPort; }
+    // Whether the open port is a stand-in line (SerialServices::IsStandInLine);
+    // false when none is open.
+    bool OnStandInLine() const { return openPort != 0 && services.IsStandInLine(portHandle); }
 
 protected:
     SerialServices& services;

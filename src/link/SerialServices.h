@@ -80,6 +80,11 @@ inline constexpr PortHandle kInvalidPortHandle = -1;
 // - Close(h) releases the port; its outcome does not matter to the caller.
 // - Sleep(ms) blocks the calling thread; NowMs() is a monotonic millisecond
 //   clock with an arbitrary origin.
+// - IsStandInLine(h) is true only when the open port is a line that no cable
+//   can be plugged into, so that only a program playing a reader can answer on
+//   it (a pseudo-terminal). It is false for a serial device (COM ports, USB
+//   adapters), for a handle that is not open, and whenever the realisation
+//   cannot tell; a realisation without such lines keeps the default.
 class SerialServices {
 public:
     virtual ~SerialServices() = default;
@@ -94,4 +99,5 @@ public:
     virtual void Close(PortHandle handle) = 0;
     virtual void Sleep(uint32_t ms) = 0;
     virtual uint64_t NowMs() = 0;
+    virtual bool IsStandInLine(PortHandle) { return false; }
 };

@@ -29,10 +29,10 @@ const char kQuestion[] =
 }  // namespace
 
 bool TMainWin::OfferUpgrade() {
-    const std::optional<upgrade::Offer> offer = imageSource(link.typeCode);
+    const std::optional<upgrade::Offer> offer =
+        upgrade::UpgradeDue(imageSource(link.typeCode), link.firmwareVersion, link.OnStandInLine());
     if (!offer) return false;
     const upgrade::Image image = offer->image;
-    if (upgrade::Version(image) <= link.firmwareVersion) return false;
 
     // No poll may read the port from the question to the end, however it ends.
     timer.stop();

@@ -1,5 +1,8 @@
 #include "UpgradeImage.h"
 
+#include <algorithm>
+#include <string_view>
+
 // Defined in the source generated at build time from firmware/zantor40.bin and
 // firmware/zantor50.bin.
 extern const unsigned char kImageZantor40[];
@@ -14,6 +17,8 @@ namespace {
 constexpr size_t kVersionOffset = 2;
 constexpr size_t kBlockCountOffset = 4;
 constexpr size_t kReservedOffset = 6;
+constexpr size_t kMarkOffset = 8;
+constexpr std::string_view kStandInMark = "STAND-IN";
 constexpr size_t kRecordsPerGroup = 65;
 constexpr size_t kGroupSize = kRecordsPerGroup * kRecordSize;
 
@@ -75,6 +80,18 @@ std::optional<Offer> BuiltInImageFor(uint16_t typeCode) {
         default:
             return std::nullopt;
     }
+}
+
+bool IsStandIn(Image image) {
+    const uint8_t* mark = Slice(image, kMarkOffset, kStandInMark.size());
+    return mark != nullptr && std::equal(kStandInMark.begin(), kStandInMark.end(), mark);
+}
+
+std::optional<Offer> UpgradeDue(const std::optional<Offer>& candidate, uint16_t firmwareVersion,
+                                bool standInLine) {
+    if (!candidate || Version(candidate->image) <= firmwareVersion) return std::nullopt;
+    if (IsStandIn(candidate->image) && !standInLine) return std::nullopt;
+    return candidate;
 }
 
 }  // namespace upgrade

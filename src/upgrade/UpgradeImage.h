@@ -22,7 +22,7 @@ uint16_t BlockCount(Image image);  // offset 4, little-endian
 // Integrity check: the word at offset 6 is 0 and the length is 520 * N + 2096.
 bool IsIntact(Image image);
 
-const uint8_t* Header(Image image);                // 16 bytes
+const uint8_t* Header(Image image);                 // 16 bytes
 const uint8_t* Block(Image image, uint16_t index);  // 520 bytes
 // The 8-byte record for a reader's serial number: low byte s, group s >> 6,
 // record s & 0x3F within the table after the blocks.
@@ -35,6 +35,18 @@ struct Offer {
     const char* caption;  // "Upgrade ZANTOR-40" / "Upgrade ZANTOR-50"
 };
 std::optional<Offer> BuiltInImageFor(uint16_t typeCode);
+
+// A stand-in image has the layout of a real one but filler for its blocks and
+// records; it is marked by the text STAND-IN in header bytes 8 to 15.
+bool IsStandIn(Image image);
+
+// The upgrade that a reader with this firmware version is offered over the open
+// line: the candidate image when it is newer than the firmware, except that a
+// stand-in image goes only over a stand-in line (a pseudo-terminal, where only
+// a program playing a reader can answer). Over a serial device a reader is
+// treated as having no image rather than be sent filler. nullopt: no offer.
+std::optional<Offer> UpgradeDue(const std::optional<Offer>& candidate, uint16_t firmwareVersion,
+                                bool standInLine);
 
 // Progress bar maximum during the blocks: N * 100 / 60.
 inline int BlocksBarMaximum(uint16_t blockCount) { return blockCount * 100 / 60; }

@@ -59,6 +59,7 @@ TEST_F(SimReaderTest, FindReaderFindsItOnCom3WithCom1AndCom2Absent) {
     EXPECT_EQ(link.serialNumber, 313);
     EXPECT_EQ(link.firmwareVersion, 7);
     EXPECT_EQ(link.ModelNumber(), 40);
+    EXPECT_TRUE(link.OnStandInLine());
     EXPECT_NE(sim.ReadyLine().find("COM3 -> /dev/pts/"), std::string::npos);
     EXPECT_NE(sim.ReadyLine().find("(ZANTOR-40, serial 313, firmware 7)"), std::string::npos);
 }

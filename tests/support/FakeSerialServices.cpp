@@ -101,6 +101,8 @@ void FakeSerialServices::FailNext(int n, Op op) { ports[n].failNext.insert(op); 
 
 void FakeSerialServices::ShortWriteNext(int n, uint32_t written) { ports[n].shortWrite = written; }
 
+void FakeSerialServices::MakeStandInLine(int n) { ports[n].standInLine = true; }
+
 void FakeSerialServices::Feed(int n, const Bytes& bytes, std::optional<uint64_t> atMs) {
     const uint64_t at = atMs.value_or(now);
     for (uint8_t byte : bytes) ports[n].incoming.push_back({at, byte});
@@ -189,6 +191,11 @@ PortHandle FakeSerialServices::Open(int portNumber) {
     port->settings.outX = true;
     port->settings.parityCheck = true;
     return kHandleBase + portNumber;
+}
+
+bool FakeSerialServices::IsStandInLine(PortHandle handle) {
+    const Port* port = PortOf(handle);
+    return port != nullptr && port->standInLine;
 }
 
 FakeSerialServices::Port* FakeSerialServices::Configure(PortHandle handle, Call call) {

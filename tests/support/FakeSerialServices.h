@@ -72,6 +72,7 @@ public:
     void Vanish(int n);                            // unplugged: I/O fails from now on
     void FailNext(int n, Op op);                   // the next such call on port n fails
     void ShortWriteNext(int n, uint32_t written);  // the next write stops short
+    void MakeStandInLine(int n);                   // a pseudo-terminal, not a device
     // Bytes that arrive on port n at virtual time atMs (default: now).
     void Feed(int n, const Bytes& bytes, std::optional<uint64_t> atMs = std::nullopt);
     // Bytes that arrive one per byteTimeMs starting at atMs.
@@ -98,6 +99,7 @@ public:
     void Close(PortHandle handle) override;
     void Sleep(uint32_t ms) override;
     uint64_t NowMs() override { return now; }
+    bool IsStandInLine(PortHandle handle) override;
 
 private:
     struct Arrival {
@@ -109,6 +111,7 @@ private:
         bool held = false;
         bool gone = false;
         bool open = false;
+        bool standInLine = false;
         FakeReader* reader = nullptr;
         std::set<Op> failNext;
         std::optional<uint32_t> shortWrite;

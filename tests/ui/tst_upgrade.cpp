@@ -118,24 +118,29 @@ private slots:
 void TestUpgrade::offerFollowsTypeAndVersion_data() {
     QTest::addColumn<int>("typeCode");
     QTest::addColumn<int>("firmwareVersion");
+    QTest::addColumn<bool>("standInLine");
     QTest::addColumn<QString>("caption");  // empty: no offer
-    QTest::newRow("ZANTOR-40 older") << 1064 << 6 << "Upgrade ZANTOR-40";
-    QTest::newRow("ZANTOR-40 equal") << 1064 << 7 << "";
-    QTest::newRow("ZANTOR-40 firmware 65535") << 1064 << 65535 << "";
-    QTest::newRow("ZANTOR-50 version 0") << 2098 << 0 << "Upgrade ZANTOR-50";
-    QTest::newRow("ZANTOR-50 equal") << 2098 << 8 << "";
-    QTest::newRow("ZANTOR-50 newer") << 2098 << 9 << "";
-    QTest::newRow("type without image") << 1065 << 0 << "";
+    QTest::newRow("ZANTOR-40 older") << 1064 << 6 << true << "Upgrade ZANTOR-40";
+    QTest::newRow("ZANTOR-40 equal") << 1064 << 7 << true << "";
+    QTest::newRow("ZANTOR-40 firmware 65535") << 1064 << 65535 << true << "";
+    QTest::newRow("ZANTOR-50 version 0") << 2098 << 0 << true << "Upgrade ZANTOR-50";
+    QTest::newRow("ZANTOR-50 equal") << 2098 << 8 << true << "";
+    QTest::newRow("ZANTOR-50 newer") << 2098 << 9 << true << "";
+    QTest::newRow("type without image") << 1065 << 0 << true << "";
+    // The built-in images are stand-ins: never offered over a serial device.
+    QTest::newRow("ZANTOR-40 older, serial device") << 1064 << 6 << false << "";
 }
 
 void TestUpgrade::offerFollowsTypeAndVersion() {
     QFETCH(int, typeCode);
     QFETCH(int, firmwareVersion);
+    QFETCH(bool, standInLine);
     QFETCH(QString, caption);
     Harness h;  // the built-in images
     h.reader.typeCode = static_cast<uint16_t>(typeCode);
     h.reader.firmwareVersion = static_cast<uint16_t>(firmwareVersion);
     h.services.AttachReader(1, h.reader);
+    if (standInLine) h.services.MakeStandInLine(1);
     h.dialogs.answer = false;
     bool timerRanWhenAsked = true;
     h.dialogs.onShow = [&](const FakeDialogs::Shown&) {

@@ -34,6 +34,7 @@ public:
     void Close(PortHandle handle) override;
     void Sleep(uint32_t ms) override;
     uint64_t NowMs() override;
+    bool IsStandInLine(PortHandle handle) override;
 
 private:
     struct OpenDevice;
