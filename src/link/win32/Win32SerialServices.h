@@ -28,6 +28,9 @@
 // - Write returns when the driver has taken the bytes; a Windows serial driver
 //   completes a write once its bytes have gone to the UART, which is the
 //   contract's "written".
+// - IsStandInLine keeps the default, false: every COM port is taken for a
+//   device. Under Wine a COM name may lead to a pseudo-terminal, which Win32
+//   cannot see.
 // - NowMs comes from the performance counter: monotonic, finer than the 10 to
 //   16 ms steps of the tick count.
 class Win32SerialServices : public SerialServices {
