@@ -143,13 +143,23 @@ void Zantor50::ReadConfig(std::array<uint8_t, 8>& destination) {
     }
 }
 
-void Zantor50::WriteConfig(const std::array<uint8_t, 8>& record) {
-    uint8_t payload[12];
-    std::memcpy(payload, record.data(), record.size());
+std::array<uint8_t, 12> Zantor50::SealedConfig(const std::array<uint8_t, 8>& record) {
+    std::array<uint8_t, 12> payload{};
+    std::memcpy(payload.data(), record.data(), record.size());
     const uint32_t seal = Crc32(record.data(), record.size(), 0xFFFFFFFFu);
-    PutLe16(payload + 8, static_cast<uint16_t>(seal & 0xFFFF));
-    PutLe16(payload + 10, static_cast<uint16_t>(seal >> 16));
-    TransactStatus(kWriteConfig, sizeof payload, payload, kWriteConfigExtraMs);
+    PutLe16(payload.data() + 8, static_cast<uint16_t>(seal & 0xFFFF));
+    PutLe16(payload.data() + 10, static_cast<uint16_t>(seal >> 16));
+    return payload;
+}
+
+std::vector<uint8_t> Zantor50::WriteConfigFrame(const std::array<uint8_t, 8>& record) {
+    const std::array<uint8_t, 12> payload = SealedConfig(record);
+    return BuildFrame(kWriteConfig, payload.data(), payload.size());
+}
+
+void Zantor50::WriteConfig(const std::array<uint8_t, 8>& record) {
+    const std::array<uint8_t, 12> payload = SealedConfig(record);
+    TransactStatus(kWriteConfig, payload.size(), payload.data(), kWriteConfigExtraMs);
 }
 
 void Zantor50::UpgradeBegin(const uint8_t* header16, uint32_t extraMs) {

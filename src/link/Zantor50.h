@@ -3,6 +3,7 @@
 #include <array>
 #include <cstddef>
 #include <cstdint>
+#include <vector>
 
 #include "CommErr.h"
 #include "RS232.h"
@@ -39,6 +40,8 @@ public:
     bool FindReader(int highest);
     void ReadConfig(std::array<uint8_t, 8>& destination);
     void WriteConfig(const std::array<uint8_t, 8>& record);
+    // The whole 'C' request that WriteConfig sends for a record, seal included.
+    static std::vector<uint8_t> WriteConfigFrame(const std::array<uint8_t, 8>& record);
     void UpgradeBegin(const uint8_t* header16, uint32_t extraMs);
     void UpgradeBlock(uint16_t index, const uint8_t* block520, uint32_t extraMs);
     void UpgradeSeal(const uint8_t* record8, uint32_t extraMs);
@@ -59,4 +62,5 @@ public:
 
 private:
     void SendTemplate(uint8_t command);
+    static std::array<uint8_t, 12> SealedConfig(const std::array<uint8_t, 8>& record);
 };

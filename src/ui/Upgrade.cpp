@@ -3,21 +3,10 @@
 #include "Dialogs.h"
 #include "MainWin.h"
 #include "ScopeExit.h"
+#include "UpgradeTransfer.h"
 #include "WorkWin.h"
 
 namespace {
-
-// Extra reply allowances of the upgrade commands, in milliseconds.
-constexpr uint32_t kBeginAllowanceMs = 500;
-constexpr uint32_t kBlockAllowanceMs = 500;
-constexpr uint32_t kSealAllowanceMs = 1000;
-constexpr uint32_t kFinishAllowanceMs = 200;
-
-// The closing phase: the bar runs from 60 to 100 while the reader restarts.
-constexpr int kClosingSteps = 21;
-constexpr int kClosingFirstPosition = 60;
-constexpr int kClosingPositionStep = 2;
-constexpr uint32_t kClosingStepMs = 100;
 
 const char kQuestion[] =
     "    Czytnik zawiera nieaktualne oprogramowanie.\n"
@@ -45,28 +34,24 @@ bool TMainWin::OfferUpgrade() {
         return false;
     }
 
-    link.UpgradeBegin(upgrade::Header(image), kBeginAllowanceMs);
-    {
-        Q_ASSERT(workWin != nullptr);
-        TWorkWin& progress = *workWin;
-        const ScopeExit hideProgress([&progress] { progress.hide(); });
-        const uint16_t blocks = upgrade::BlockCount(image);
-        progress.ShowProgress(QStringLiteral("Ładowanie nowej wersji oprogramowania"),
-                              upgrade::BlocksBarMaximum(blocks));
-        for (uint16_t index = 0; index < blocks; ++index) {
-            progress.SetPosition(index);
-            link.UpgradeBlock(index, upgrade::Block(image, index), kBlockAllowanceMs);
+    // The window's bar follows the transfer; the window is hidden again however
+    // the transfer ends.
+    class WindowProgress : public upgrade::Progress {
+    public:
+        explicit WindowProgress(TWorkWin& window) : window(window) {}
+        void Show(int maximum) override {
+            window.ShowProgress(QStringLiteral("Ładowanie nowej wersji oprogramowania"), maximum);
         }
-        progress.SetPosition(blocks);
-        link.UpgradeSeal(upgrade::SerialRecord(image, link.serialNumber), kSealAllowanceMs);
-        link.UpgradeFinish(kFinishAllowanceMs);
+        void SetMaximum(int maximum) override { window.SetMaximum(maximum); }
+        void SetPosition(int position) override { window.SetPosition(position); }
+        void Hide() override { window.hide(); }
 
-        progress.SetMaximum(100);
-        for (int step = 0; step < kClosingSteps; ++step) {
-            services.Sleep(kClosingStepMs);
-            progress.SetPosition(kClosingFirstPosition + step * kClosingPositionStep);
-        }
-    }
+    private:
+        TWorkWin& window;
+    };
+    Q_ASSERT(workWin != nullptr);
+    WindowProgress progress(*workWin);
+    upgrade::Transfer(link, services, image, progress);
     // The new firmware reports its version; a reader that stays silent keeps the
     // values from before, and the upgrade counts as done all the same.
     link.FindReader(Zantor50::kHighestPort);

@@ -1,0 +1,257 @@
+#include "Commands.h"
+
+#include <fmt/format.h>
+
+#include <array>
+#include <chrono>
+#include <fstream>
+#include <iostream>
+#include <iterator>
+#include <nlohmann/json.hpp>
+#include <thread>
+
+#include "Clock.h"
+#include "Failure.h"
+#include "Monitor.h"
+#include "Profile.h"
+#include "ReaderConfig.h"
+#include "Steps.h"
+
+namespace cli {
+
+namespace {
+
+// How long the Test page's poll waits between reads, and how long send waits
+// for the replies to its commands.
+constexpr uint32_t kPollMs = 100;
+constexpr uint32_t kReplyWaitMs = 500;
+
+// The upgrade's progress on the command line: a live line on a terminal,
+// otherwise a line when the blocks begin and when they are all acknowledged.
+class CommandProgress : public upgrade::Progress {
+public:
+    CommandProgress(Output& out, uint16_t blocks) : out(out), blocks(blocks) {}
+
+    void Show(int maximum) override {
+        bar = maximum;
+        started = std::chrono::steady_clock::now();
+        if (!out.Live()) out.Message(fmt::format("upgrade: sending {} blocks", blocks));
+    }
+    void SetMaximum(int maximum) override { bar = maximum; }
+    void SetPosition(int position) override {
+        const bool closing = bar == 100;
+        const int percent = closing ? position : position * 100 / std::max(bar, 1);
+        if (!closing && position == blocks && !out.Live()) {
+            out.Message("upgrade: blocks acknowledged, the reader restarts");
+        }
+        const double elapsed =
+            std::chrono::duration<double>(std::chrono::steady_clock::now() - started).count();
+        const std::string left =
+            percent > 0 ? fmt::format("{:.0f} s left", elapsed * (100 - percent) / percent) : "";
+        out.Progress(closing
+                         ? fmt::format("reader restarting   {:3d} %   {}", percent, left)
+                         : fmt::format("block {} of {}   {:3d} %   {}",
+                                       std::min<int>(position + 1, blocks), blocks, percent, left));
+    }
+    void Hide() override {}
+
+private:
+    Output& out;
+    uint16_t blocks;
+    int bar = 0;
+    std::chrono::steady_clock::time_point started;
+};
+
+uint8_t SlotsToBits(const std::string& slots) {
+    uint8_t bits = 0;
+    for (size_t i = 0; i < slots.size() && i < 8; ++i) {
+        if (slots[i] == '1') bits = static_cast<uint8_t>(bits | (1u << i));
+    }
+    return bits;
+}
+
+void PrintChunk(Output& out, const uint8_t* bytes, size_t count) {
+    const std::string time = IsoTimeNow(true);
+    for (const std::string& line : monitor::ChunkToLines(bytes, count)) {
+        out.Line(time + "  " + line);
+    }
+}
+
+}  // namespace
+
+Session::Session(Output& out, const PortSetup& setup)
+    : out(out), setup(setup), services(MakeSerialServices(setup)), link(*services) {}
+
+void Session::Connect(int port) {
+    if (port != 0) {
+        if (!link.SelectPort(port) || !link.Identify()) {
+            throw Failure(kExitNoReader, fmt::format("no reader answers on COM{}", port));
+        }
+        return;
+    }
+    if (!link.FindReader(Zantor50::kHighestPort)) {
+        throw Failure(kExitNoReader, "Nie podłączony żaden czytnik. (no reader on COM1..COM32)");
+    }
+}
+
+std::string ModelName(const Zantor50& link) { return fmt::format("ZANTOR-{}", link.ModelNumber()); }
+
+std::string ReadFileOrFail(const std::string& path, const char* what) {
+    std::ifstream file(path, std::ios::binary);
+    if (!file) throw Failure(kExitBadInput, fmt::format("cannot read the {} {}", what, path));
+    return {std::istreambuf_iterator<char>(file), std::istreambuf_iterator<char>()};
+}
+
+int RunIdentify(Session& session, int port, bool json) {
+    session.Connect(port);
+    const Zantor50& link = session.link;
+    const int n = link.OpenPortNumber();
+    if (json) {
+        nlohmann::ordered_json reader = {{"port", n},
+                                         {"device", DeviceOf(n, session.setup)},
+                                         {"type", link.typeCode},
+                                         {"model", ModelName(link)},
+                                         {"serial", link.serialNumber},
+                                         {"firmware", link.firmwareVersion}};
+        session.out.Line(reader.dump(2));
+    } else {
+        session.out.Line(fmt::format("COM{} ({}): {} (type {}), serial {:05d}, firmware {}", n,
+                                     DeviceOf(n, session.setup), ModelName(link), link.typeCode,
+                                     link.serialNumber, link.firmwareVersion));
+    }
+    return kExitDone;
+}
+
+int RunConfigGet(Session& session, int port, bool json) {
+    session.Connect(port);
+    ReaderConfig record{};
+    session.link.ReadConfig(record);
+    if (config::HasInvalidMode(record)) {
+        session.out.Message(
+            "Czytnik zawiera nieprawidłową konfigurację. (output mode 2 or 3; shown as the window "
+            "shows it)");
+    }
+    config::Settings settings;
+    config::RecordToSettings(record, settings);
+    if (json) {
+        session.out.Line(ProfileFromSettings(settings).dump(2));
+        return kExitDone;
+    }
+    std::string text = DescribeSettings(settings);
+    text += fmt::format("{:<22}{}", "record:", HexBytes(record.data(), record.size()));
+    const ReaderConfig written = config::SettingsToRecord(settings);
+    if (written != record) {
+        text += fmt::format("\n{:<22}{}", "written back as:", HexBytes(written.data(), 8));
+    }
+    session.out.Line(text);
+    return kExitDone;
+}
+
+int RunConfigSet(Session& session, int port, bool dryRun, const std::string& profilePath) {
+    const config::Settings settings = SettingsFromProfile(ReadFileOrFail(profilePath, "profile"));
+    const ReaderConfig record = config::SettingsToRecord(settings);
+    if (dryRun) {
+        const std::vector<uint8_t> frame = Zantor50::WriteConfigFrame(record);
+        session.out.Line(HexBytes(frame.data(), frame.size()));
+        return kExitDone;
+    }
+    session.Connect(port);
+    WriteAndVerify(session.link, record);
+    session.out.Line(fmt::format("COM{}: wrote and read back {}", session.link.OpenPortNumber(),
+                                 HexBytes(record.data(), record.size())));
+    return kExitDone;
+}
+
+int RunUpgrade(Session& session, int port, const std::string& imagePath, bool yes) {
+    // The file is read and its header checked before any port is touched.
+    std::string file;
+    if (!imagePath.empty()) file = ReadFileOrFail(imagePath, "image");
+    session.Connect(port);
+    Zantor50& link = session.link;
+    std::optional<upgrade::Image> image;
+    if (!imagePath.empty()) {
+        image = upgrade::Image(reinterpret_cast<const uint8_t*>(file.data()), file.size());
+    } else {
+        image = BuiltInImage(link);
+    }
+    if (!image) {
+        session.out.Line(fmt::format("{} (type {}): no upgrade image for this type",
+                                     ModelName(link), link.typeCode));
+        return kExitDone;
+    }
+    CheckImage(*image, link);
+    const uint16_t version = upgrade::Version(*image);
+    if (version <= link.firmwareVersion) {
+        session.out.Line(fmt::format("{} serial {:05d}: firmware {} is up to date (image {})",
+                                     ModelName(link), link.serialNumber, link.firmwareVersion,
+                                     version));
+        return kExitDone;
+    }
+    if (!yes) {
+        if (!IsTerminal(stdin)) throw Failure(kExitUsage, "no terminal to ask: confirm with --yes");
+        session.out.Message(fmt::format(
+            "Upgrade {} serial {:05d} on COM{} from firmware {} to {}? [y/N]", ModelName(link),
+            link.serialNumber, link.OpenPortNumber(), link.firmwareVersion, version));
+        std::string answer;
+        std::getline(std::cin, answer);
+        if (answer != "y" && answer != "Y" && answer != "yes") {
+            session.out.Message("not upgraded: nothing was sent");
+            return kExitDone;
+        }
+    }
+    CatchInterrupts("zantor: the upgrade finishes first (Ctrl-C again to stop at once)\n");
+    const uint16_t before = link.firmwareVersion;
+    CommandProgress progress(session.out, upgrade::BlockCount(*image));
+    UpgradeAndVerify(link, *session.services, *image, progress);
+    session.out.Line(fmt::format("{} serial {:05d}: firmware {} -> {}", ModelName(link),
+                                 link.serialNumber, before, link.firmwareVersion));
+    return kExitDone;
+}
+
+int RunMonitor(Session& session, int port, double durationS) {
+    session.Connect(port);
+    CatchInterrupts(nullptr);
+    Zantor50& link = session.link;
+    const uint64_t start = session.services->NowMs();
+    const auto due = [&] {
+        return durationS > 0 &&
+               session.services->NowMs() - start >= static_cast<uint64_t>(durationS * 1000);
+    };
+    std::array<uint8_t, Zantor50::kPollSize> chunk{};
+    while (Interrupts() == 0 && !due()) {
+        const size_t count = link.PollBytes(chunk.data());
+        if (count > 0) PrintChunk(session.out, chunk.data(), count);
+        if (link.OpenPortNumber() == 0) throw Failure(kExitComm, "the reader has gone");
+        session.services->Sleep(kPollMs);
+    }
+    return kExitDone;
+}
+
+int RunSend(Session& session, int port, const std::vector<std::string>& commands,
+            const LedBuzzer& l) {
+    session.Connect(port);
+    Zantor50& link = session.link;
+    // The identification's reply is behind us; what arrives now answers the commands.
+    for (const std::string& command : commands) {
+        if (command == "T") {
+            session.out.Line(IsoTimeNow(true) + "  Wysłane: 05,00,54,60,3E");
+            link.SendCardInFieldRequest();
+        } else if (command == "M") {
+            session.out.Line(IsoTimeNow(true) + "  Wysłane: 05,00,4D,A1,F4");
+            link.SendIdentifyRequest();
+        } else {
+            const auto frame = monitor::BuildLFrame(
+                l.led == "green" || l.led == "both", l.led == "red" || l.led == "both",
+                static_cast<uint8_t>(l.time), SlotsToBits(l.buzzer));
+            session.out.Line(IsoTimeNow(true) + "  Rozkaz: " + monitor::LFrameText(frame));
+            link.SendRaw(frame);
+        }
+        session.services->Sleep(kReplyWaitMs);
+        std::array<uint8_t, Zantor50::kPollSize> chunk{};
+        const size_t count = link.PollBytes(chunk.data());
+        if (count > 0) PrintChunk(session.out, chunk.data(), count);
+    }
+    return kExitDone;
+}
+
+}  // namespace cli

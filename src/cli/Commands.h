@@ -1,0 +1,49 @@
+#pragma once
+
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "Output.h"
+#include "Platform.h"
+#include "SerialServices.h"
+#include "Zantor50.h"
+
+// One function per subcommand. Each returns the exit code or throws Failure;
+// CommErr that leaves one is a communication error.
+namespace cli {
+
+// The services and the link that a command works with.
+struct Session {
+    Output& out;
+    PortSetup setup;
+    std::unique_ptr<SerialServices> services;
+    Zantor50 link;
+
+    Session(Output& out, const PortSetup& setup);
+    // Finds the reader on COM port, or by the window's search when port is 0,
+    // and leaves its port open. Throws Failure (no reader) when none answers.
+    void Connect(int port);
+};
+
+// "ZANTOR-40"
+std::string ModelName(const Zantor50& link);
+// The whole contents of a file, or Failure (bad input) naming it.
+std::string ReadFileOrFail(const std::string& path, const char* what);
+
+struct LedBuzzer {
+    std::string led = "green";  // green, red, both, off
+    int time = 5;               // tenths of a second, 0: for good
+    std::string buzzer = "11000000";
+};
+
+int RunPorts(Output& out, const PortSetup& setup, bool json, bool probe);
+int RunIdentify(Session& session, int port, bool json);
+int RunConfigGet(Session& session, int port, bool json);
+int RunConfigSet(Session& session, int port, bool dryRun, const std::string& profilePath);
+int RunUpgrade(Session& session, int port, const std::string& imagePath, bool yes);
+int RunMonitor(Session& session, int port, double durationS);
+int RunSend(Session& session, int port, const std::vector<std::string>& commands,
+            const LedBuzzer& l);
+
+}  // namespace cli

@@ -1,0 +1,30 @@
+#pragma once
+
+#include <cstdio>
+#include <mutex>
+#include <string>
+#include <vector>
+
+namespace cli {
+
+// An append-only CSV file whose every row reaches the file before Write
+// returns, so that a crash or an interrupt loses no finished row.
+class CsvLog {
+public:
+    // Opens path for appending and writes the header when the file is empty.
+    // Throws Failure (usage) when it cannot.
+    CsvLog(const std::string& path, const std::vector<std::string>& header);
+    ~CsvLog();
+    CsvLog(const CsvLog&) = delete;
+    CsvLog& operator=(const CsvLog&) = delete;
+
+    void Write(const std::vector<std::string>& fields);
+
+private:
+    void WriteLocked(const std::vector<std::string>& fields);
+
+    std::FILE* file = nullptr;
+    std::mutex mutex;
+};
+
+}  // namespace cli

@@ -1,0 +1,26 @@
+#pragma once
+
+#include <stdexcept>
+#include <string>
+
+namespace cli {
+
+// The exit codes of zantor, one per kind of outcome, so that a script can tell
+// what went wrong without reading the message.
+enum ExitCode : int {
+    kExitDone = 0,
+    kExitUsage = 2,
+    kExitNoReader = 3,
+    kExitComm = 4,
+    kExitVerify = 5,
+    kExitBadInput = 6,  // a profile or an image that is refused
+};
+
+// Ends a command with an exit code and a message for stderr.
+class Failure : public std::runtime_error {
+public:
+    Failure(ExitCode code, const std::string& message) : std::runtime_error(message), code(code) {}
+    ExitCode code;
+};
+
+}  // namespace cli

@@ -1,0 +1,35 @@
+#pragma once
+
+#include <cstdio>
+#include <memory>
+#include <string>
+
+#include "SerialServices.h"
+
+// What zantor needs of the operating system, one realisation per platform:
+// the serial services, where a COM number leads, the terminal and Ctrl-C.
+namespace cli {
+
+// Where COM numbers lead. ZANTOR_PORT_FOLDER names a port folder to use instead
+// of the per-user one and turns the system's serial ports off, so that a test or
+// a demo with emulators can never reach a real port.
+struct PortSetup {
+    std::string folder;  // empty: the per-user folder
+    bool systemPorts = true;
+};
+// Throws Failure (usage) when the variable is set but empty.
+PortSetup PortSetupFromEnvironment();
+
+std::unique_ptr<SerialServices> MakeSerialServices(const PortSetup& setup);
+
+// The device that COM n leads to now, empty when none; nothing is opened.
+std::string DeviceOf(int n, const PortSetup& setup);
+
+bool IsTerminal(std::FILE* stream);
+
+// From now on the first Ctrl-C is only counted (and the message, when given,
+// printed on stderr); a second one ends the program at once with status 130.
+void CatchInterrupts(const char* firstMessage);
+int Interrupts();
+
+}  // namespace cli

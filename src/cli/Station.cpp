@@ -1,0 +1,314 @@
+#include "Station.h"
+
+#include <fmt/format.h>
+
+#include <algorithm>
+#include <array>
+#include <atomic>
+#include <chrono>
+#include <condition_variable>
+#include <memory>
+#include <optional>
+#include <thread>
+#include <vector>
+
+#include "Clock.h"
+#include "CommErr.h"
+#include "Commands.h"
+#include "CsvLog.h"
+#include "Failure.h"
+#include "Monitor.h"
+#include "Profile.h"
+#include "Steps.h"
+
+namespace cli {
+
+namespace {
+
+// How often an empty port is looked at, and how often a provisioned reader is
+// asked whether it is still there.
+constexpr auto kWatchInterval = std::chrono::milliseconds(1000);
+constexpr auto kGoneInterval = std::chrono::milliseconds(1000);
+constexpr auto kScreenInterval = std::chrono::milliseconds(100);
+
+// The result shown on the reader itself, held until it is unplugged (time 0):
+// green and one short beep, or red and a long one.
+constexpr uint8_t kShowForGood = 0;
+constexpr uint8_t kShortBeep = 0x03;
+constexpr uint8_t kLongBeep = 0xFF;
+
+const std::vector<std::string> kLogHeader = {
+    "time",           "port",   "device", "type", "serial", "firmware_before",
+    "firmware_after", "record", "result", "error"};
+
+// What every worker shares: the stop request, the screen and the log.
+class Shared {
+public:
+    Shared(Output& out, int first, int last, CsvLog* log)
+        : out(out), first(first), states(static_cast<size_t>(last - first + 1)), log(log) {}
+
+    void Stop() {
+        {
+            const std::lock_guard lock(mutex);
+            stopping = true;
+        }
+        wake.notify_all();
+    }
+    bool Stopping() {
+        const std::lock_guard lock(mutex);
+        return stopping;
+    }
+    // Waits for the interval or a stop request; true when stopping.
+    bool Pause(std::chrono::milliseconds interval) {
+        std::unique_lock lock(mutex);
+        return wake.wait_for(lock, interval, [this] { return stopping; });
+    }
+
+    void SetState(int port, const std::string& state) {
+        const std::lock_guard lock(mutex);
+        states[static_cast<size_t>(port - first)] = state;
+        changed = true;
+    }
+    void Event(int port, const std::string& text) {
+        if (!out.Live()) out.Line(fmt::format("{} COM{} {}", IsoTimeNow(false), port, text));
+    }
+    // The board: one line per port, redrawn when something changed.
+    void Draw(const std::string& header) {
+        std::vector<std::string> lines;
+        {
+            const std::lock_guard lock(mutex);
+            if (!changed && header == lastHeader) return;
+            changed = false;
+            lastHeader = header;
+            lines.push_back(header);
+            for (size_t i = 0; i < states.size(); ++i) {
+                lines.push_back(fmt::format("COM{:<3} {}", first + static_cast<int>(i), states[i]));
+            }
+        }
+        out.Board(lines);
+    }
+
+    void Record(const std::vector<std::string>& row, ExitCode code) {
+        if (log != nullptr) log->Write(row);
+        const std::lock_guard lock(mutex);
+        ++readers;
+        if (code != kExitDone) {
+            ++failed;
+            if (worst == kExitDone) worst = code;
+        }
+    }
+    int Readers() {
+        const std::lock_guard lock(mutex);
+        return readers;
+    }
+    int Failed() {
+        const std::lock_guard lock(mutex);
+        return failed;
+    }
+    ExitCode Worst() {
+        const std::lock_guard lock(mutex);
+        return worst;
+    }
+
+private:
+    Output& out;
+    int first;
+    std::mutex mutex;
+    std::condition_variable wake;
+    bool stopping = false;
+    std::vector<std::string> states;
+    bool changed = true;
+    std::string lastHeader;
+    CsvLog* log;
+    int readers = 0;
+    int failed = 0;
+    ExitCode worst = kExitDone;
+};
+
+class StationProgress : public upgrade::Progress {
+public:
+    StationProgress(Shared& shared, int port, std::string reader, uint16_t blocks)
+        : shared(shared), port(port), reader(std::move(reader)), blocks(blocks) {}
+    void Show(int maximum) override { bar = maximum; }
+    void SetMaximum(int maximum) override { bar = maximum; }
+    void SetPosition(int position) override {
+        const bool closing = bar == 100;
+        const int percent = closing ? position : position * 100 / std::max(bar, 1);
+        shared.SetState(
+            port, closing ? fmt::format("{}  upgrade: reader restarting {:3d} %", reader, percent)
+                          : fmt::format("{}  upgrade: block {} of {} {:3d} %", reader,
+                                        std::min<int>(position + 1, blocks), blocks, percent));
+    }
+    void Hide() override {}
+
+private:
+    Shared& shared;
+    int port;
+    std::string reader;
+    uint16_t blocks;
+    int bar = 0;
+};
+
+// One port: looks for a reader, provisions it, waits until it has gone.
+class Worker {
+public:
+    Worker(Shared& shared, const PortSetup& setup, const StationOptions& options,
+           const ReaderConfig& record, int port)
+        : shared(shared),
+          setup(setup),
+          options(options),
+          record(record),
+          port(port),
+          services(MakeSerialServices(setup)),
+          link(*services) {}
+
+    void Run() {
+        while (!shared.Stopping()) {
+            shared.SetState(port, "watching");
+            if (!link.SelectPort(port) || !link.Identify()) {
+                link.ClosePort();
+                if (options.once || shared.Pause(kWatchInterval)) break;
+                continue;
+            }
+            // After the first Ctrl-C no new reader is taken.
+            if (shared.Stopping()) break;
+            Provision();
+            if (options.once) break;
+            WaitUntilGone();
+        }
+        link.ClosePort();
+        shared.SetState(port, "stopped");
+    }
+
+private:
+    void Provision() {
+        const std::string reader = fmt::format("{} {:05d}", ModelName(link), link.serialNumber);
+        const uint16_t before = link.firmwareVersion;
+        std::vector<std::string> row = {IsoTimeNow(false),
+                                        fmt::format("COM{}", port),
+                                        DeviceOf(port, setup),
+                                        ModelName(link),
+                                        fmt::format("{:05d}", link.serialNumber),
+                                        std::to_string(before)};
+        shared.Event(port, fmt::format("{} firmware {}: identified", reader, before));
+        ExitCode code = kExitDone;
+        std::string error;
+        const char* step = "identifying";
+        try {
+            const std::optional<upgrade::Image> image =
+                options.upgrade ? BuiltInImage(link) : std::nullopt;
+            if (image && upgrade::Version(*image) > before) {
+                step = "upgrading";
+                CheckImage(*image, link);
+                shared.Event(port, fmt::format("{}: upgrading to firmware {}", reader,
+                                               upgrade::Version(*image)));
+                StationProgress progress(shared, port, reader, upgrade::BlockCount(*image));
+                UpgradeAndVerify(link, *services, *image, progress);
+            }
+            step = "writing the configuration";
+            shared.SetState(port, reader + "  writing the configuration");
+            WriteAndVerify(link, record);
+        } catch (const Failure& failure) {
+            code = failure.code;
+            error = failure.what();
+        } catch (const CommErr&) {
+            code = kExitComm;
+            error = fmt::format("communication error while {}", step);
+            link.ClosePort();
+        }
+        row.push_back(std::to_string(link.firmwareVersion));
+        row.push_back(HexBytes(record.data(), record.size()));
+        row.push_back(code == kExitDone ? "ok" : "failed");
+        row.push_back(error);
+        shared.Record(row, code);
+        ShowOnReader(code == kExitDone);
+        const std::string result = code == kExitDone ? "OK" : fmt::format("FAILED: {}", error);
+        shared.Event(port, fmt::format("{}: {}", reader, result));
+        shared.SetState(port, fmt::format("{}  {}{}", reader, result,
+                                          options.once ? "" : "  (remove the reader)"));
+    }
+
+    void ShowOnReader(bool success) {
+        if (link.OpenPortNumber() == 0) return;
+        link.SendRaw(monitor::BuildLFrame(success, !success, kShowForGood,
+                                          success ? kShortBeep : kLongBeep));
+    }
+
+    // The reader is asked, on its own port, whether it is still there; a port
+    // that has lost its device or a silent port means it has gone, another
+    // serial number means it was swapped meanwhile.
+    void WaitUntilGone() {
+        const uint16_t serial = link.serialNumber;
+        const uint16_t type = link.typeCode;
+        while (!shared.Pause(kGoneInterval)) {
+            const bool present = link.SelectPort(port) && link.Identify() &&
+                                 link.serialNumber == serial && link.typeCode == type;
+            if (!present) {
+                link.ClosePort();
+                shared.Event(port, "reader removed");
+                return;
+            }
+            std::array<uint8_t, Zantor50::kPollSize> unread{};
+            link.PollBytes(unread.data());
+        }
+    }
+
+    Shared& shared;
+    const PortSetup& setup;
+    const StationOptions& options;
+    const ReaderConfig& record;
+    int port;
+    std::unique_ptr<SerialServices> services;
+    Zantor50 link;
+};
+
+}  // namespace
+
+int RunStation(Output& out, const PortSetup& setup, const StationOptions& options) {
+    if (options.first < 1 || options.last > 32 || options.first > options.last) {
+        throw Failure(kExitUsage, "--ports: a range within 1-32, e.g. 1-8");
+    }
+    const ReaderConfig record = config::SettingsToRecord(
+        SettingsFromProfile(ReadFileOrFail(options.profilePath, "profile")));
+    std::unique_ptr<CsvLog> log;
+    if (!options.logPath.empty()) log = std::make_unique<CsvLog>(options.logPath, kLogHeader);
+
+    Shared shared(out, options.first, options.last, log.get());
+    CatchInterrupts(
+        "zantor: stopping; readers being upgraded or written are finished first (Ctrl-C again "
+        "to stop at once)\n");
+    std::vector<std::unique_ptr<Worker>> workers;
+    std::vector<std::thread> threads;
+    std::atomic<int> running{0};
+    for (int port = options.first; port <= options.last; ++port) {
+        workers.push_back(std::make_unique<Worker>(shared, setup, options, record, port));
+        ++running;
+        threads.emplace_back([&running, worker = workers.back().get()] {
+            worker->Run();
+            --running;
+        });
+    }
+    if (!out.Live()) {
+        out.Line(fmt::format("{} watching COM{}-COM{}, record {}", IsoTimeNow(false), options.first,
+                             options.last, HexBytes(record.data(), record.size())));
+    }
+    while (running > 0) {
+        if (Interrupts() > 0 && !shared.Stopping()) shared.Stop();
+        shared.Draw(fmt::format("zantor station  COM{}-COM{}  record {}  readers {}  failed {}{}",
+                                options.first, options.last, HexBytes(record.data(), record.size()),
+                                shared.Readers(), shared.Failed(),
+                                shared.Stopping() ? "  stopping" : ""));
+        std::this_thread::sleep_for(kScreenInterval);
+    }
+    for (std::thread& thread : threads) thread.join();
+    shared.Draw("zantor station  stopped");
+    const std::string summary =
+        fmt::format("{} readers, {} failed", shared.Readers(), shared.Failed());
+    out.Message(summary);
+    if (options.once && shared.Readers() == 0) {
+        throw Failure(kExitNoReader, "no reader found on the watched ports");
+    }
+    return shared.Worst();
+}
+
+}  // namespace cli

@@ -1,0 +1,24 @@
+#pragma once
+
+#include <string>
+
+#include "Output.h"
+#include "Platform.h"
+
+namespace cli {
+
+struct StationOptions {
+    std::string profilePath;
+    int first = 1;
+    int last = 32;
+    bool upgrade = false;
+    std::string logPath;  // empty: no CSV log
+    bool once = false;
+};
+
+// Watches the ports, one worker each, and provisions every reader that appears:
+// identify, upgrade when asked and outdated, write the profile and read it back,
+// show the result on the reader itself, log one row. Returns the exit code.
+int RunStation(Output& out, const PortSetup& setup, const StationOptions& options);
+
+}  // namespace cli
