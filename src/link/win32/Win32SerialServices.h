@@ -13,7 +13,9 @@
 // - Open also asks GetCommState, so that a COM name that leads to something
 //   other than a serial device is refused like a missing port. Windows itself
 //   makes the open exclusive (share mode 0): a port another program holds fails
-//   with a sharing violation.
+//   with a sharing violation. Wine does not: it checks sharing for files only,
+//   so under Wine a second open of a COM port that leads to a character device
+//   succeeds, even within one process.
 // - SetState starts from the DCB that the port holds now, so the reserved bits
 //   that LineSettings does not carry stay as the driver delivered them. Windows
 //   drivers refuse settings they cannot apply rather than applying part of them,
