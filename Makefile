@@ -41,9 +41,11 @@ windows: setup
 	    -DCMAKE_TOOLCHAIN_FILE=cmake/mingw-w64.cmake -DZANTOR_UI=OFF >/dev/null
 	@cmake --build $(BUILD_WINDOWS) -j $(JOBS) --target zantor
 
-# Timings against the emulator paced at 19200 baud, each next to its floor.
+# Timings against the emulator paced at 19200 baud, each next to its floor, and
+# the provisioning station's.
 bench: build
 	@$(BUILD)/tests/zantor_bench
+	@$(BUILD)/tests/station_bench
 
 # End-to-end scenarios under memcheck: no errors, no definite or indirect leaks.
 # Start, configuration write and read-back, the whole upgrade, the Test page's
@@ -72,7 +74,7 @@ fuzz: setup
 	    name=$${entry%%:*}; seeds=$${entry#*:}; \
 	    mkdir -p $(BUILD_FUZZ)/corpus/$$name; \
 	    $(BUILD_FUZZ)/fuzz_$$name -max_total_time=$(FUZZ_SECONDS) -timeout=5 \
-	        $(BUILD_FUZZ)/corpus/$$name tests/fuzz/$$seeds; \
+	        -artifact_prefix=$(BUILD_FUZZ)/ $(BUILD_FUZZ)/corpus/$$name tests/fuzz/$$seeds; \
 	done
 
 # Regenerates the stand-in upgrade images (see firmware/README.md).

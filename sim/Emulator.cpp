@@ -19,6 +19,9 @@ constexpr int64_t kNsPerMs = 1000000;
 // program sends each request in one piece and waits over 60 ms before sending
 // it again.
 constexpr int64_t kIdleResetNs = 20 * kNsPerMs;
+// A master that reports a hang-up is asked again only after this pause: with
+// nobody on the slave it would report one at once on every wait.
+constexpr int64_t kHangUpPauseNs = 10 * kNsPerMs;
 
 }  // namespace
 
@@ -110,6 +113,11 @@ void Emulator::ReadMaster(int64_t now) {
             continue;
         }
         if (size < 0 && (errno == EAGAIN || errno == EINTR)) return;
+        if (size < 0 && errno == EIO) {
+            // The last program has closed the port since the watch was read.
+            hungUpUntil = now + kHangUpPauseNs;
+            return;
+        }
         std::fprintf(stderr, "zantor_sim: the pseudo-terminal failed: %s\n",
                      size < 0 ? std::strerror(errno) : "end of file");
         end = EndReason::kFailure;
@@ -191,10 +199,15 @@ EndReason Emulator::Run(const sigset_t& waitMask) {
         if (endSignal != 0) return EndReason::kSignal;
         if (end) return *end;
 
-        pollfd fds[3] = {{inbound.Full() ? -1 : pty.Master(), POLLIN, 0},
+        // The master is waited on only while somebody has the port open; the
+        // watch tells when that begins.
+        const bool hungUp = now < hungUpUntil;
+        const bool readMaster = pty.Listened() && !inbound.Full() && !hungUp;
+        pollfd fds[3] = {{readMaster ? pty.Master() : -1, POLLIN, 0},
                          {pty.WatchFd(), POLLIN, 0},
                          {stdinOpen ? STDIN_FILENO : -1, POLLIN, 0}};
-        const std::optional<int64_t> wake = NextWake();
+        std::optional<int64_t> wake = NextWake();
+        if (hungUp && pty.Listened() && (!wake || hungUpUntil < *wake)) wake = hungUpUntil;
         timespec timeout{};
         if (wake) {
             const int64_t left = std::max<int64_t>(*wake - now, 0);
@@ -210,9 +223,11 @@ EndReason Emulator::Run(const sigset_t& waitMask) {
         const int64_t after = NowNs();
         if (fds[0].revents & POLLIN) {
             ReadMaster(after);
-        } else if (fds[0].revents & (POLLERR | POLLHUP | POLLNVAL)) {
-            std::fprintf(stderr, "zantor_sim: the pseudo-terminal hung up\n");
+        } else if (fds[0].revents & POLLNVAL) {
+            std::fprintf(stderr, "zantor_sim: the pseudo-terminal is gone\n");
             return EndReason::kFailure;
+        } else if (fds[0].revents & (POLLERR | POLLHUP)) {
+            hungUpUntil = after + kHangUpPauseNs;
         }
         if (fds[2].revents & POLLNVAL) {
             stdinOpen = false;

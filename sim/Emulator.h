@@ -54,6 +54,8 @@ private:
     bool stdinOpen;
     std::string stdinLine;
     std::optional<EndReason> end;
+    // Until then the master, which reported a hang-up, is not waited on.
+    int64_t hungUpUntil = 0;
 };
 
 // The monotonic clock in nanoseconds.

@@ -82,8 +82,9 @@ bool Transmitter::Service(int master, bool listened, int64_t now) {
         }
     }
     if (out.empty() || !listened) return true;
+    // EIO: the last program closed the port a moment ago; the bytes are lost.
     const ssize_t written = write(master, out.data(), out.size());
-    return written >= 0 || errno == EAGAIN || errno == EINTR;
+    return written >= 0 || errno == EAGAIN || errno == EINTR || errno == EIO;
 }
 
 std::optional<int64_t> Transmitter::NextDue() const {

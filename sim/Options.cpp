@@ -4,8 +4,12 @@
 #include <cctype>
 #include <cmath>
 #include <cstdlib>
+#include <fstream>
 #include <functional>
+#include <iterator>
 #include <string_view>
+
+#include "UpgradeSession.h"
 
 namespace {
 
@@ -48,6 +52,10 @@ Identity and configuration:
   --firmware N           firmware version (default 7)
   --config HEX           8-byte configuration, 16 hex digits, spaces allowed
                          (default "01 C0 05 03 60 00 03 00")
+  --image FILE           the upgrade image the reader expects: the header, every
+                         block and the per-serial record for --serial must be
+                         this file's, else the command is answered with status
+                         2 and the upgrade dropped (default: any bytes)
   Numbers are decimal or 0x-prefixed hexadecimal, 0 to 65535.
 
 Commands answered. A request is a frame: total length (16-bit LE), command,
@@ -59,11 +67,19 @@ form no frame. Replies carry the command with bit 7 set:
   'C'  12 bytes    -> 0xC3 status 0 when bytes 8-11 are the CRC-32/MPEG-2 of
                       bytes 0-7 (LE); the 8 bytes become the configuration.
                       Status 1 otherwise, configuration unchanged
-  'Z'  16 bytes    -> 0xDA status 0; remembers the version in bytes 2-3 (LE)
-  'Y'  522 bytes   -> 0xD9 status 0
-  'y'  8 bytes     -> 0xF9 status 0
-  'z'  no payload  -> 0xFA status 0; the firmware version becomes the version
-                      remembered from 'Z' (if any)
+  'Z'  16 bytes    -> 0xDA status 0 for a header of the reader's own type code
+                      (bytes 0-1, most significant first): an upgrade to the
+                      version in bytes 2-3 with the block count N in bytes 4-5
+  'Y'  522 bytes   -> 0xD9 status 0 for block index (bytes 0-1) 0, 1, ... N-1,
+                      each in turn
+  'y'  8 bytes     -> 0xF9 status 0 once all N blocks have come
+  'z'  no payload  -> 0xFA status 0 once the record has come ('y'); the firmware
+                      version becomes the version of the header
+  An upgrade command out of place (a block before the header, out of order or
+  past N, a record before the last block, 'z' before 'y') is answered with
+  status 1 and drops the upgrade: only a new 'Z' starts again, and the version
+  stays. The command just taken may come again unchanged (its reply was lost)
+  and is answered 0 again.
   'T'  no payload  -> 0xD4 with one byte: 1 while a card is in the field (for
                       one second after it was presented), else 0
   'L'  3 bytes     -> 0xCC status 0 (LEDs, time and buzzer only in the trace)
@@ -234,6 +250,11 @@ const std::vector<OptionRule>& Rules() {
              std::copy(bytes.begin(), bytes.end(), o.config.begin());
              return true;
          }},
+        {"image", true,
+         [](SimOptions& o, const std::string& v) {
+             o.imagePath = v;
+             return !v.empty();
+         }},
         {"card", true,
          [](SimOptions& o, const std::string& v) { return ParseCardNumber(v, o.card); }},
         {"card-every", true,
@@ -359,6 +380,18 @@ ParseOutcome ParseOptions(int argc, const char* const* argv, SimOptions& options
     if (options.port == 0) {
         error = "--port N is required";
         return ParseOutcome::kError;
+    }
+    if (!options.imagePath.empty()) {
+        std::ifstream file(options.imagePath, std::ios::binary);
+        if (file.is_open()) options.image.assign(std::istreambuf_iterator<char>(file), {});
+        if (!file.is_open() || file.bad()) {
+            error = "cannot read the image '" + options.imagePath + "'";
+            return ParseOutcome::kError;
+        }
+        if (!IsImageLayout(options.image)) {
+            error = "'" + options.imagePath + "' is not an upgrade image";
+            return ParseOutcome::kError;
+        }
     }
     return ParseOutcome::kRun;
 }

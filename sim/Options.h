@@ -16,6 +16,10 @@ struct SimOptions {
     uint16_t serialNumber = 313;
     uint16_t firmwareVersion = 7;
     std::array<uint8_t, 8> config = {0x01, 0xC0, 0x05, 0x03, 0x60, 0x00, 0x03, 0x00};
+    // The upgrade image the reader expects to receive (empty: any), read from
+    // the file named by imagePath.
+    std::string imagePath;
+    std::vector<uint8_t> image;
 
     std::vector<uint8_t> card = {0x01, 0x23, 0x45, 0x67, 0x89};
     double cardEverySeconds = 0;  // 0: no periodic card

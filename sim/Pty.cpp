@@ -1,6 +1,5 @@
 #include "Pty.h"
 
-#include <dirent.h>
 #include <fcntl.h>
 #include <sys/inotify.h>
 #include <termios.h>
@@ -10,40 +9,11 @@
 #include <cstdlib>
 #include <cstring>
 
+#include "ComPortsInternal.h"
+
 namespace {
 
 std::string Failure(const char* what) { return std::string(what) + ": " + std::strerror(errno); }
-
-// Whether a process other than this one has path open, judged from /proc. The
-// descriptors of other users' processes cannot be read; the port is this user's.
-bool OpenElsewhere(const std::string& path) {
-    DIR* processes = opendir("/proc");
-    if (processes == nullptr) return true;
-    const std::string self = std::to_string(getpid());
-    bool found = false;
-    while (!found) {
-        const dirent* process = readdir(processes);
-        if (process == nullptr) break;
-        const std::string pid = process->d_name;
-        if (pid == self || pid.find_first_not_of("0123456789") != std::string::npos) continue;
-        const std::string fdFolder = "/proc/" + pid + "/fd";
-        DIR* descriptors = opendir(fdFolder.c_str());
-        if (descriptors == nullptr) continue;
-        while (const dirent* descriptor = readdir(descriptors)) {
-            char target[256];
-            const std::string entry = fdFolder + "/" + descriptor->d_name;
-            const ssize_t size = readlink(entry.c_str(), target, sizeof target);
-            if (size > 0 &&
-                path.compare(0, std::string::npos, target, static_cast<size_t>(size)) == 0) {
-                found = true;
-                break;
-            }
-        }
-        closedir(descriptors);
-    }
-    closedir(processes);
-    return found;
-}
 
 void MakeRaw(termios& settings) {
     cfmakeraw(&settings);
@@ -74,7 +44,8 @@ bool Pty::Open(std::string& error) {
         return false;
     }
     slavePath = name;
-    slave = open(name, O_RDWR | O_NOCTTY | O_CLOEXEC);
+    // The slave is opened only to set it up; its settings stay with the pair.
+    const int slave = open(name, O_RDWR | O_NOCTTY | O_CLOEXEC);
     if (slave < 0) {
         error = Failure(("opening " + slavePath).c_str());
         Close();
@@ -86,14 +57,17 @@ bool Pty::Open(std::string& error) {
     termios applied{};
     if (tcgetattr(slave, &settings) != 0) {
         error = Failure("tcgetattr");
+        close(slave);
         Close();
         return false;
     }
     MakeRaw(settings);
-    if (tcsetattr(slave, TCSANOW, &settings) != 0 || tcgetattr(slave, &applied) != 0 ||
-        applied.c_lflag != settings.c_lflag || applied.c_iflag != settings.c_iflag ||
-        applied.c_oflag != settings.c_oflag ||
-        (applied.c_cflag & CSIZE) != (settings.c_cflag & CSIZE)) {
+    const bool raw = tcsetattr(slave, TCSANOW, &settings) == 0 && tcgetattr(slave, &applied) == 0 &&
+                     applied.c_lflag == settings.c_lflag && applied.c_iflag == settings.c_iflag &&
+                     applied.c_oflag == settings.c_oflag &&
+                     (applied.c_cflag & CSIZE) == (settings.c_cflag & CSIZE);
+    close(slave);
+    if (!raw) {
         error = "the pseudo-terminal did not take raw 8-N-1 settings";
         Close();
         return false;
@@ -109,8 +83,7 @@ bool Pty::Open(std::string& error) {
         Close();
         return false;
     }
-    // Only other processes open the slave from now on: the emulator's own
-    // descriptor is already open and is never opened again.
+    // Only other processes open the slave from now on.
     watch = inotify_init1(IN_NONBLOCK | IN_CLOEXEC);
     if (watch < 0 || inotify_add_watch(watch, name, IN_OPEN | IN_CLOSE) < 0) {
         unwatched = true;
@@ -137,8 +110,7 @@ void Pty::HandleWatchEvents() {
     // The queue merges repeated events, so opens and closes cannot be counted;
     // after a close the processes themselves are asked.
     if (closed) {
-        listened = OpenElsewhere(slavePath);
-        if (!listened) tcflush(slave, TCIFLUSH);
+        listened = comports::FindOpener(slavePath).has_value();
     } else if (opened) {
         listened = true;
     }
@@ -147,8 +119,6 @@ void Pty::HandleWatchEvents() {
 void Pty::Close() {
     if (watch >= 0) close(watch);
     watch = -1;
-    if (slave >= 0) close(slave);
     if (master >= 0) close(master);
-    slave = -1;
     master = -1;
 }

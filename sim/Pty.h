@@ -3,9 +3,10 @@
 #include <string>
 
 // The emulator's pseudo-terminal. The program opens the slave side as its serial
-// port; the emulator talks through the master. The emulator keeps a descriptor of
-// the slave open for its whole life, so the program closing the port is never
-// the last close: the master then neither hangs up nor fails with EIO.
+// port; the emulator talks through the master and, like a device on a real line,
+// holds nothing else: a program looking for other holders of the port finds none.
+// While nobody has the slave open the master reports a hang-up (EIO), which is
+// the line being idle, not a failure.
 class Pty {
 public:
     Pty() = default;
@@ -27,14 +28,11 @@ public:
     bool Listened() const { return unwatched || listened; }
     // Descriptor that becomes readable when the slave is opened or closed.
     int WatchFd() const { return watch; }
-    // Takes the pending open and close events. When the last listener has closed
-    // the port, what it left unread is discarded, as a closed serial port would
-    // lose it, so that the next program to open the port starts clean.
+    // Takes the pending open and close events.
     void HandleWatchEvents();
 
 private:
     int master = -1;
-    int slave = -1;
     int watch = -1;
     bool unwatched = false;
     bool listened = false;

@@ -21,8 +21,6 @@ const std::map<uint8_t, size_t>& PayloadSizes() {
     return sizes;
 }
 
-uint16_t Le16(const uint8_t* bytes) { return static_cast<uint16_t>(bytes[0] | bytes[1] << 8); }
-
 void PutLe16(std::vector<uint8_t>& out, uint16_t value) {
     out.push_back(static_cast<uint8_t>(value & 0xFF));
     out.push_back(static_cast<uint8_t>(value >> 8));
@@ -51,7 +49,10 @@ std::string CommandName(uint8_t command) {
 }  // namespace
 
 ReaderState::ReaderState(const SimOptions& options)
-    : options(options), firmwareVersion(options.firmwareVersion), config(options.config) {}
+    : options(options),
+      firmwareVersion(options.firmwareVersion),
+      config(options.config),
+      upgrade(options.typeCode, options.serialNumber, options.image) {}
 
 bool ReaderState::CardInField(int64_t at) const {
     return lastCardAt && at - *lastCardAt < kCardDwellNs;
@@ -101,24 +102,14 @@ std::optional<std::vector<uint8_t>> ReaderState::Answer(uint8_t command, const u
             return std::vector<uint8_t>{answer};
         }
         case 'Z':
-            if (status == 0) {
-                upgradeVersion = Le16(payload + 2);
-                notes.push_back("upgrade to version " + std::to_string(*upgradeVersion) + ", " +
-                                std::to_string(Le16(payload + 4)) + " blocks");
-            }
-            return std::vector<uint8_t>{status};
         case 'Y':
-            if (status == 0) notes.push_back("block " + std::to_string(Le16(payload)));
-            return std::vector<uint8_t>{status};
         case 'y':
-            return std::vector<uint8_t>{status};
-        case 'z':
-            if (status == 0 && upgradeVersion) {
-                firmwareVersion = *upgradeVersion;
-                upgradeVersion.reset();
-                notes.push_back("firmware now " + std::to_string(firmwareVersion));
-            }
-            return std::vector<uint8_t>{status};
+        case 'z': {
+            // A forced refusal has no effect; a forced 0 hides the reader's own answer.
+            if (status != 0) return std::vector<uint8_t>{status};
+            const uint8_t own = UpgradeStep(command, payload, notes);
+            return std::vector<uint8_t>{override ? status : own};
+        }
         case 'T':
             return std::vector<uint8_t>{override.value_or(CardInField(at) ? 1 : 0)};
         case 'L': {
@@ -131,6 +122,31 @@ std::optional<std::vector<uint8_t>> ReaderState::Answer(uint8_t command, const u
         default:
             return std::nullopt;
     }
+}
+
+uint8_t ReaderState::UpgradeStep(uint8_t command, const uint8_t* payload,
+                                 std::vector<std::string>& notes) {
+    std::string note;
+    uint8_t status = 0;
+    switch (command) {
+        case 'Z':
+            status = upgrade.Begin(payload, note);
+            break;
+        case 'Y':
+            status = upgrade.Block(payload, note);
+            break;
+        case 'y':
+            status = upgrade.Seal(payload, note);
+            break;
+        default: {
+            std::optional<uint16_t> newVersion;
+            status = upgrade.Finish(newVersion, note);
+            if (newVersion) firmwareVersion = *newVersion;
+            break;
+        }
+    }
+    notes.push_back(note);
+    return status;
 }
 
 Response ReaderState::OnFrame(const std::vector<uint8_t>& frame, int64_t at) {

@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "Options.h"
+#include "UpgradeSession.h"
 
 // Bytes to send and the earliest time (ns, monotonic) they may start on the line.
 struct Transmission {
@@ -45,11 +46,12 @@ private:
     std::optional<std::vector<uint8_t>> Answer(uint8_t command, const uint8_t* payload, size_t size,
                                                int64_t at, std::vector<std::string>& notes);
     bool CardInField(int64_t at) const;
+    uint8_t UpgradeStep(uint8_t command, const uint8_t* payload, std::vector<std::string>& notes);
 
     const SimOptions& options;
     uint16_t firmwareVersion;
     std::array<uint8_t, 8> config;
-    std::optional<uint16_t> upgradeVersion;
+    UpgradeSession upgrade;
     std::optional<int64_t> lastCardAt;
     uint64_t framesReceived = 0;
 };

@@ -102,6 +102,56 @@ std::string ReadFileOrFail(const std::string& path, const char* what) {
     return {std::istreambuf_iterator<char>(file), std::istreambuf_iterator<char>()};
 }
 
+int RunPorts(Output& out, const PortSetup& setup, bool json, bool probe) {
+    nlohmann::ordered_json list = nlohmann::ordered_json::array();
+    for (const PortInfo& port : ListPorts(setup)) {
+        static const char* const kStates[] = {"free", "held", "not permitted", "missing"};
+        nlohmann::ordered_json entry = {{"port", port.number},
+                                        {"device", port.device},
+                                        {"from", port.fromFolder ? "port folder" : "system"},
+                                        {"state", kStates[static_cast<int>(port.state)]}};
+        std::string state = kStates[static_cast<int>(port.state)];
+        if (port.state == PortInfo::State::Held) {
+            entry["holder"] = {
+                {"pid", port.holderPid}, {"program", port.holderProgram}, {"how", port.holderHow}};
+            if (!port.holderProgram.empty() || port.holderPid != 0) {
+                state += fmt::format(" by {} (pid {}, {})",
+                                     port.holderProgram.empty() ? "?" : port.holderProgram,
+                                     port.holderPid, port.holderHow);
+            } else if (!port.holderHow.empty()) {
+                state += fmt::format(" ({})", port.holderHow);
+            }
+        }
+        if (port.state == PortInfo::State::NotPermitted) {
+            entry["fix"] = "sudo usermod -aG dialout $USER, then log in again";
+            state += ": join the dialout group (sudo usermod -aG dialout $USER, log in again)";
+        }
+        if (probe && port.state == PortInfo::State::Free) {
+            // Identification is the one way to know a reader; only free ports get it.
+            Session session(out, setup);
+            if (session.link.SelectPort(port.number) && session.link.Identify()) {
+                const Zantor50& link = session.link;
+                entry["reader"] = {{"type", link.typeCode},
+                                   {"model", ModelName(link)},
+                                   {"serial", link.serialNumber},
+                                   {"firmware", link.firmwareVersion}};
+                state += fmt::format(", {} serial {:05d} firmware {}", ModelName(link),
+                                     link.serialNumber, link.firmwareVersion);
+            } else {
+                entry["reader"] = nullptr;
+                state += ", no reader answers";
+            }
+        }
+        list.push_back(entry);
+        if (!json) {
+            out.Line(fmt::format("COM{:<3} {:<14} {:<12} {}", port.number, port.device,
+                                 port.fromFolder ? "port folder" : "system", state));
+        }
+    }
+    if (json) out.Line(list.dump(2));
+    return kExitDone;
+}
+
 int RunIdentify(Session& session, int port, bool json) {
     session.Connect(port);
     const Zantor50& link = session.link;
@@ -168,25 +218,30 @@ int RunUpgrade(Session& session, int port, const std::string& imagePath, bool ye
     if (!imagePath.empty()) file = ReadFileOrFail(imagePath, "image");
     session.Connect(port);
     Zantor50& link = session.link;
-    std::optional<upgrade::Image> image;
+    std::optional<upgrade::Image> given;
     if (!imagePath.empty()) {
-        image = upgrade::Image(reinterpret_cast<const uint8_t*>(file.data()), file.size());
-    } else {
-        image = BuiltInImage(link);
+        given = upgrade::Image(reinterpret_cast<const uint8_t*>(file.data()), file.size());
+        CheckImage(*given, link);
     }
-    if (!image) {
+    const std::optional<upgrade::Image> candidate = CandidateImage(link, given);
+    if (!candidate) {
         session.out.Line(fmt::format("{} (type {}): no upgrade image for this type",
                                      ModelName(link), link.typeCode));
         return kExitDone;
     }
-    CheckImage(*image, link);
-    const uint16_t version = upgrade::Version(*image);
-    if (version <= link.firmwareVersion) {
-        session.out.Line(fmt::format("{} serial {:05d}: firmware {} is up to date (image {})",
-                                     ModelName(link), link.serialNumber, link.firmwareVersion,
-                                     version));
+    const uint16_t version = upgrade::Version(*candidate);
+    const std::optional<upgrade::Image> image = ImageDue(link, candidate);
+    if (!image) {
+        session.out.Line(
+            version <= link.firmwareVersion
+                ? fmt::format("{} serial {:05d}: firmware {} is up to date (image {})",
+                              ModelName(link), link.serialNumber, link.firmwareVersion, version)
+                : fmt::format("{} serial {:05d}: the image is a stand-in, sent only to an "
+                              "emulator; give the real image with --image",
+                              ModelName(link), link.serialNumber));
         return kExitDone;
     }
+    CheckImage(*image, link);
     if (!yes) {
         if (!IsTerminal(stdin)) throw Failure(kExitUsage, "no terminal to ask: confirm with --yes");
         session.out.Message(fmt::format(

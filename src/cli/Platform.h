@@ -3,6 +3,7 @@
 #include <cstdio>
 #include <memory>
 #include <string>
+#include <vector>
 
 #include "SerialServices.h"
 
@@ -24,6 +25,20 @@ std::unique_ptr<SerialServices> MakeSerialServices(const PortSetup& setup);
 
 // The device that COM n leads to now, empty when none; nothing is opened.
 std::string DeviceOf(int n, const PortSetup& setup);
+
+// What a COM number is now, told without writing to it or changing its line.
+struct PortInfo {
+    enum class State { Free, Held, NotPermitted, Missing };
+    int number = 0;
+    std::string device;       // empty when there is none
+    bool fromFolder = false;  // the port folder named it, not the system's ports
+    State state = State::Missing;
+    int holderPid = 0;          // 0 when not known
+    std::string holderProgram;  // empty when not known
+    std::string holderHow;      // how it is held, empty when not known
+};
+// Every COM number that names a device, in rising order.
+std::vector<PortInfo> ListPorts(const PortSetup& setup);
 
 bool IsTerminal(std::FILE* stream);
 

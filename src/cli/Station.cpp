@@ -36,6 +36,7 @@ constexpr auto kScreenInterval = std::chrono::milliseconds(100);
 constexpr uint8_t kShowForGood = 0;
 constexpr uint8_t kShortBeep = 0x03;
 constexpr uint8_t kLongBeep = 0xFF;
+constexpr uint8_t kLReply = 'L' | 0x80;
 
 const std::vector<std::string> kLogHeader = {
     "time",           "port",   "device", "type", "serial", "firmware_before",
@@ -196,8 +197,8 @@ private:
         const char* step = "identifying";
         try {
             const std::optional<upgrade::Image> image =
-                options.upgrade ? BuiltInImage(link) : std::nullopt;
-            if (image && upgrade::Version(*image) > before) {
+                options.upgrade ? ImageDue(link, CandidateImage(link, std::nullopt)) : std::nullopt;
+            if (image) {
                 step = "upgrading";
                 CheckImage(*image, link);
                 shared.Event(port, fmt::format("{}: upgrading to firmware {}", reader,
@@ -232,6 +233,10 @@ private:
         if (link.OpenPortNumber() == 0) return;
         link.SendRaw(monitor::BuildLFrame(success, !success, kShowForGood,
                                           success ? kShortBeep : kLongBeep));
+        // The reader's acknowledgement shows that the frame has arrived before
+        // the port may be closed, which discards whatever is still queued.
+        uint8_t status = 0;
+        link.ReceiveFrame(kLReply, 1, &status, 0);
     }
 
     // The reader is asked, on its own port, whether it is still there; a port

@@ -8,10 +8,21 @@
 
 namespace cli {
 
-std::optional<upgrade::Image> BuiltInImage(const Zantor50& link) {
+std::optional<upgrade::Image> CandidateImage(const Zantor50& link,
+                                             std::optional<upgrade::Image> given) {
+    if (given) return given;
     const std::optional<upgrade::Offer> offer = upgrade::BuiltInImageFor(link.typeCode);
     if (!offer) return std::nullopt;
     return offer->image;
+}
+
+std::optional<upgrade::Image> ImageDue(const Zantor50& link,
+                                       std::optional<upgrade::Image> candidate) {
+    if (!candidate) return std::nullopt;
+    const std::optional<upgrade::Offer> due = upgrade::UpgradeDue(
+        upgrade::Offer{*candidate, ""}, link.firmwareVersion, link.OnStandInLine());
+    if (!due) return std::nullopt;
+    return due->image;
 }
 
 void CheckImage(upgrade::Image image, const Zantor50& link) {

@@ -12,8 +12,15 @@ class Zantor50;
 // when its result cannot be trusted.
 namespace cli {
 
-// The built-in image for the identified reader, when there is one.
-std::optional<upgrade::Image> BuiltInImage(const Zantor50& link);
+// The image for the identified reader: the given one, else the built-in one for
+// its type; nothing when there is neither.
+std::optional<upgrade::Image> CandidateImage(const Zantor50& link,
+                                             std::optional<upgrade::Image> given);
+
+// The candidate when the reader is due for it, as the window decides: newer than
+// the firmware, and a stand-in image only over a stand-in line.
+std::optional<upgrade::Image> ImageDue(const Zantor50& link,
+                                       std::optional<upgrade::Image> candidate);
 
 // Refuses (bad input) an image that fails the integrity check or is made for
 // another type of reader than the one identified.

@@ -82,6 +82,12 @@ int main(int argc, char** argv) {
     };
     bool json = false;
 
+    CLI::App* portsCmd = app.add_subcommand(
+        "ports", "Every COM number that names a device, and whether it is free; writes nothing.");
+    bool probe = false;
+    portsCmd->add_flag("--json", json, "print JSON");
+    portsCmd->add_flag("--probe", probe, "also identify a reader on each free port");
+
     CLI::App* identify =
         app.add_subcommand("identify", "Type, model, serial number and firmware of the reader.");
     addPort(identify);
@@ -158,6 +164,7 @@ int main(int argc, char** argv) {
 
     try {
         const cli::PortSetup setup = cli::PortSetupFromEnvironment();
+        if (*portsCmd) return cli::RunPorts(out, setup, json, probe);
         if (*station) {
             SplitRange(ports, stationOptions.first, stationOptions.last);
             return cli::RunStation(out, setup, stationOptions);

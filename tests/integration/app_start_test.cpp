@@ -2,12 +2,12 @@
 // the real per-user port folder: the program finds it by its own scan.
 //
 // The program scans COM1 upwards, and every number that the folder does not name
-// is one of the system's serial ports. The emulator therefore takes the lowest
-// number that no live emulator holds; when that is not COM1, the numbers below
-// are held by emulators somebody else runs, the program would meet one of those
-// first, and the test is skipped. With the emulator on the lowest number, every
-// number below it is named by the folder and no scan ever reaches a system port
-// before the emulator answers.
+// is one of the system's serial ports. The emulator takes COM1, and the test
+// takes every other number for its whole length, as an emulator would (holding
+// the number's lock) but with an entry that leads nowhere: every number the
+// program can scan is the folder's, so no scan can ever reach a system port,
+// however late the emulator answers. When an emulator that somebody else runs
+// holds any number, the test is skipped.
 
 #include <fcntl.h>
 #include <gtest/gtest.h>
@@ -50,6 +50,60 @@ bool HeldByLiveEmulator(const std::string& folder, int n) {
     close(fd);
     return held;
 }
+
+// COM n for n from first to the last number, taken for the test's length: each
+// number's lock held as an emulator holds it, its entry a link that leads
+// nowhere (an entry that is not a link is left alone: it fences the number off
+// as well). Everything is given back at the end.
+class FencedNumbers {
+public:
+    FencedNumbers(const std::string& folder, int first) : nowhere(folder + "/.nowhere") {
+        for (int n = first; n <= comports::kLastPort && complete; ++n) {
+            const std::string entry = folder + "/com" + std::to_string(n);
+            const std::string lock = entry + ".pid";
+            const int fd = open(lock.c_str(), O_RDWR | O_CREAT | O_NOFOLLOW | O_CLOEXEC, 0600);
+            if (fd < 0 || flock(fd, LOCK_EX | LOCK_NB) != 0) {
+                if (fd >= 0) close(fd);
+                complete = false;
+                break;
+            }
+            const std::string pid = std::to_string(getpid()) + "\n";
+            complete = write(fd, pid.data(), pid.size()) == static_cast<ssize_t>(pid.size());
+            locks.push_back({fd, lock});
+            struct stat info {};
+            if (lstat(entry.c_str(), &info) == 0 && !S_ISLNK(info.st_mode)) continue;
+            const std::string temporary = entry + ".fence";
+            unlink(temporary.c_str());
+            complete = complete && symlink(nowhere.c_str(), temporary.c_str()) == 0 &&
+                       rename(temporary.c_str(), entry.c_str()) == 0;
+            entries.push_back(entry);
+        }
+    }
+    ~FencedNumbers() {
+        char target[4096];
+        for (const std::string& entry : entries) {
+            const ssize_t size = readlink(entry.c_str(), target, sizeof target);
+            if (size > 0 && std::string(target, static_cast<size_t>(size)) == nowhere) {
+                unlink(entry.c_str());
+            }
+        }
+        for (const auto& [fd, path] : locks) {
+            unlink(path.c_str());
+            close(fd);
+        }
+    }
+    FencedNumbers(const FencedNumbers&) = delete;
+    FencedNumbers& operator=(const FencedNumbers&) = delete;
+
+    // False when a number could not be taken: a live emulator holds it.
+    bool Complete() const { return complete; }
+
+private:
+    std::string nowhere;
+    bool complete = true;
+    std::vector<std::pair<int, std::string>> locks;
+    std::vector<std::string> entries;
+};
 
 // Zantor_Cfg as a child process on the offscreen platform, its output kept in a
 // file for the diagnostics of a failure.
@@ -161,6 +215,15 @@ TEST(UserPortFolderTest, ProgramIdentifiesTheReaderThenReadsItsConfigurationAtSt
     if (!sim.WaitReady(kReadyMs)) {
         if (HeldByLiveEmulator(folder, port)) GTEST_SKIP() << "another emulator took COM" << port;
         FAIL() << sim.Transcript();
+    }
+
+    FencedNumbers fence(folder, port + 1);
+    if (!fence.Complete()) {
+        GTEST_SKIP() << "a number above COM" << port << " in " << folder
+                     << " is held by an emulator that this test did not start";
+    }
+    for (int n = port + 1; n <= comports::kLastPort; ++n) {
+        ASSERT_EQ(comports::ResolvePort(n, folder, /*systemPorts=*/true), std::nullopt) << n;
     }
 
     Program program;

@@ -138,7 +138,7 @@ TEST(PortFolder, UntrustedFolderIsIgnoredEvenWithAGoodLink) {
 struct EntryRow {
     const char* name;
     // Makes the entry com1 in the folder, given a live pseudo-terminal.
-    std::function<void(const TempFolder&, const Pty&)> make;
+    std::function<void(const TempFolder&, const Pty&, const FakeTtyClass&)> make;
 };
 
 class UnusableEntryTest : public ::testing::TestWithParam<EntryRow> {};
@@ -150,7 +150,7 @@ TEST_P(UnusableEntryTest, NumberHasNoDeviceAndFencesOffTheSystemPort) {
     Pty pty;
     FakeTtyClass ttyClass;
     ASSERT_TRUE(pty.Ok());
-    GetParam().make(folder, pty);
+    GetParam().make(folder, pty, ttyClass);
     EXPECT_EQ(comports::ResolvePort(1, folder.path, true, ttyClass.Path()), std::nullopt);
     EXPECT_EQ(comports::ResolvePort(2, folder.path, true, ttyClass.Path()), Resolved("/dev/ttyS2"));
 }
@@ -158,25 +158,40 @@ TEST_P(UnusableEntryTest, NumberHasNoDeviceAndFencesOffTheSystemPort) {
 INSTANTIATE_TEST_SUITE_P(
     Entries, UnusableEntryTest,
     ::testing::Values(
-        EntryRow{"DanglingLink",
-                 [](const TempFolder& f, const Pty&) { f.Link(1, f.path + "/gone"); }},
+        EntryRow{"DanglingLink", [](const TempFolder& f, const Pty&,
+                                    const FakeTtyClass&) { f.Link(1, f.path + "/gone"); }},
         EntryRow{"LinkToARegularFile",
-                 [](const TempFolder& f, const Pty&) {
+                 [](const TempFolder& f, const Pty&, const FakeTtyClass&) {
                      WriteFile(f.path + "/plain", "");
                      f.Link(1, f.path + "/plain");
                  }},
-        EntryRow{"LinkToADeviceThatIsNoTerminal",
-                 [](const TempFolder& f, const Pty&) { f.Link(1, "/dev/null"); }},
-        EntryRow{"LinkToTheControllingTerminalAlias",
-                 [](const TempFolder& f, const Pty&) { f.Link(1, "/dev/tty"); }},
-        EntryRow{"RelativeLink",
-                 [](const TempFolder& f, const Pty& p) { f.Link(1, "../.." + p.slavePath); }},
+        EntryRow{
+            "LinkToADeviceThatIsNoTerminal",
+            [](const TempFolder& f, const Pty&, const FakeTtyClass&) { f.Link(1, "/dev/null"); }},
+        EntryRow{
+            "LinkToTheControllingTerminalAlias",
+            [](const TempFolder& f, const Pty&, const FakeTtyClass&) { f.Link(1, "/dev/tty"); }},
+        EntryRow{"RelativeLink", [](const TempFolder& f, const Pty& p,
+                                    const FakeTtyClass&) { f.Link(1, "../.." + p.slavePath); }},
         EntryRow{"RegularFileInsteadOfALink",
-                 [](const TempFolder& f, const Pty&) { WriteFile(f.Entry(1), "/dev/pts/0"); }},
+                 [](const TempFolder& f, const Pty&, const FakeTtyClass&) {
+                     WriteFile(f.Entry(1), "/dev/pts/0");
+                 }},
+        // Resolution only looks at the device; it is never opened.
+        EntryRow{"LinkToAVirtualTerminal", [](const TempFolder& f, const Pty&,
+                                              const FakeTtyClass&) { f.Link(1, "/dev/tty1"); }},
+        // The fake sysfs says that the pseudo-terminal is the console's port.
+        EntryRow{"LinkToTheConsolesPort",
+                 [](const TempFolder& f, const Pty& p, const FakeTtyClass& t) {
+                     struct stat slaveStat {};
+                     stat(p.slavePath.c_str(), &slaveStat);
+                     t.SetDeviceNumber("ttyS0", slaveStat.st_rdev);
+                     f.Link(1, p.slavePath);
+                 }},
         // The link is older than the pseudo-terminal it names: the number was
         // handed out again since, perhaps to somebody's shell.
         EntryRow{"StalePseudoTerminalLink",
-                 [](const TempFolder& f, const Pty& p) {
+                 [](const TempFolder& f, const Pty& p, const FakeTtyClass&) {
                      f.Link(1, p.slavePath);
                      timespec times[2] = {{time(nullptr) - 3600, 0}, {time(nullptr) - 3600, 0}};
                      utimensat(AT_FDCWD, f.Entry(1).c_str(), times, AT_SYMLINK_NOFOLLOW);

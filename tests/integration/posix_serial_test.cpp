@@ -1,9 +1,21 @@
 #include <gtest/gtest.h>
+#include <signal.h>
+#include <spawn.h>
+#include <sys/file.h>
+#include <sys/ioctl.h>
+#include <sys/wait.h>
+#include <termios.h>
 
 #include <chrono>
+#include <cstring>
+#include <fstream>
+#include <functional>
 #include <thread>
 
+#include "ComPortsInternal.h"
 #include "PosixSerialServices.h"
+#include "TermiosMapping.h"
+#include "UartModel.h"
 #include "posix_test_support.h"
 
 using posix_test::AllByteValues;
@@ -11,15 +23,29 @@ using posix_test::Pty;
 using posix_test::Stopwatch;
 using posix_test::TempFolder;
 
+extern char** environ;
+
 namespace {
 
 // The timeouts the link keeps in force at 19200 baud: 1 ms a byte plus 61 ms.
 constexpr CommTimeouts kBaseTimeouts{0, 1, 61, 1, 61};
 
+enum class Line { kPseudoTerminal, kUart, kStuckUart };
+
 // COM1 is a pseudo-terminal opened and set up as the link does it: 19200 baud,
-// 8 data bits, no parity, one stop bit, DTR and RTS on, base timeouts.
+// 8 data bits, no parity, one stop bit, DTR and RTS on, base timeouts. Lock
+// files go to the test's own folder. On a modelled UART the output queue drains
+// at the line rate, or never when stuck.
 class PosixPortTest : public ::testing::Test {
 protected:
+    explicit PosixPortTest(Line line = Line::kPseudoTerminal)
+        : services{{folder.path,
+                    /*systemPorts=*/false,
+                    {folder.path},
+                    line == Line::kUart        ? &uart
+                    : line == Line::kStuckUart ? &stuckUart
+                                               : nullptr}} {}
+
     void SetUp() override {
         ASSERT_TRUE(pty.Ok());
         ASSERT_FALSE(folder.path.empty());
@@ -57,9 +83,15 @@ protected:
         });
     }
 
+    std::string LockFile() const {
+        return folder.path + "/" + comports::LockFileName(pty.slavePath);
+    }
+
     TempFolder folder;
     Pty pty;
-    PosixSerialServices services{{folder.path, /*systemPorts=*/false}};
+    UartModel uart;
+    UartModel stuckUart{/*stuck=*/true};
+    PosixSerialServices services;
     PortHandle handle = kInvalidPortHandle;
     LineSettings settings;
 };
@@ -155,14 +187,75 @@ TEST_F(PosixPortTest, WriteReturnsTheShortCountWhenItsAllowancePasses) {
 }
 
 TEST_F(PosixPortTest, AnotherProgramCannotOpenAHeldPort) {
-    PosixSerialServices other{{folder.path, /*systemPorts=*/false}};
+    PosixSerialServices other{{folder.path, /*systemPorts=*/false, {folder.path}}};
     EXPECT_EQ(other.Open(1), kInvalidPortHandle);
     EXPECT_EQ(services.Open(1), kInvalidPortHandle);
 
+    // Our marks, as other programs look for them: the lock file with our PID,
+    // flock and the exclusive flag (which keeps out everybody but root).
+    int pid = 0;
+    std::ifstream(LockFile()) >> pid;
+    EXPECT_EQ(pid, getpid());
+    int probe = open(pty.slavePath.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
+    int exclusive = 0;
+    if (probe >= 0) {
+        EXPECT_EQ(ioctl(probe, TIOCGEXCL, &exclusive), 0);
+        EXPECT_EQ(exclusive, 1);
+        EXPECT_NE(flock(probe, LOCK_EX | LOCK_NB), 0);
+        close(probe);
+    } else {
+        EXPECT_EQ(errno, EBUSY);
+    }
+
     services.Close(handle);
+    EXPECT_FALSE(std::filesystem::exists(LockFile()));
+    probe = open(pty.slavePath.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
+    ASSERT_GE(probe, 0);
+    EXPECT_EQ(ioctl(probe, TIOCGEXCL, &exclusive), 0);
+    EXPECT_EQ(exclusive, 0);
+    EXPECT_EQ(flock(probe, LOCK_EX | LOCK_NB), 0);
+    close(probe);
     PortHandle reopened = other.Open(1);
     EXPECT_NE(reopened, kInvalidPortHandle);
     other.Close(reopened);
+}
+
+bool SameTermios(const termios& a, const termios& b) {
+    return a.c_iflag == b.c_iflag && a.c_oflag == b.c_oflag && a.c_cflag == b.c_cflag &&
+           a.c_lflag == b.c_lflag && std::memcmp(a.c_cc, b.c_cc, sizeof a.c_cc) == 0 &&
+           cfgetispeed(&a) == cfgetispeed(&b) && cfgetospeed(&a) == cfgetospeed(&b);
+}
+
+// Another program's settings (9600 baud, canonical, echo, CR/LF translation,
+// 7 bits with even parity, which a pseudo-terminal turns into 8 bits without)
+// come back as found, after the link has made the line raw at 19200.
+TEST_F(PosixPortTest, CloseGivesBackTheSettingsFoundAtOpen) {
+    services.Close(handle);
+    int slave = open(pty.slavePath.c_str(), O_RDWR | O_NOCTTY | O_CLOEXEC);
+    ASSERT_GE(slave, 0);
+    termios found{};
+    ASSERT_EQ(tcgetattr(slave, &found), 0);
+    cfsetispeed(&found, B9600);
+    cfsetospeed(&found, B9600);
+    found.c_cflag = (found.c_cflag & ~CSIZE) | CS7 | PARENB;
+    found.c_lflag |= ICANON | ECHO | ISIG;
+    found.c_iflag |= ICRNL | IXON;
+    found.c_oflag |= OPOST | ONLCR;
+    ASSERT_EQ(tcsetattr(slave, TCSANOW, &found), 0);
+    ASSERT_EQ(tcgetattr(slave, &found), 0);
+    close(slave);
+
+    handle = services.Open(1);
+    ASSERT_NE(handle, kInvalidPortHandle);
+    ASSERT_TRUE(services.SetState(handle, settings));
+    services.Close(handle);
+
+    slave = open(pty.slavePath.c_str(), O_RDWR | O_NOCTTY | O_CLOEXEC);
+    ASSERT_GE(slave, 0);
+    termios after{};
+    ASSERT_EQ(tcgetattr(slave, &after), 0);
+    close(slave);
+    EXPECT_TRUE(SameTermios(found, after));
 }
 
 TEST_F(PosixPortTest, ClosedHandleIsRefused) {
@@ -262,5 +355,218 @@ TEST_P(PosixOpenTest, NumberWithoutADeviceDoesNotOpen) {
 }
 
 INSTANTIATE_TEST_SUITE_P(Numbers, PosixOpenTest, ::testing::Values(0, 2, 32, 33, -1));
+
+// Another program holding COM1, in one of the ways programs hold serial ports.
+struct Holder {
+    ~Holder() {
+        if (fd >= 0) close(fd);
+        if (child > 0) {
+            kill(child, SIGKILL);
+            waitpid(child, nullptr, 0);
+        }
+    }
+    int fd = -1;
+    pid_t child = -1;
+};
+
+// A program that has device open as its standard input and takes no lock.
+pid_t SpawnHolding(const std::string& device) {
+    posix_spawn_file_actions_t actions;
+    posix_spawn_file_actions_init(&actions);
+    posix_spawn_file_actions_addopen(&actions, STDIN_FILENO, device.c_str(), O_RDWR | O_NOCTTY, 0);
+    char program[] = "/bin/sleep";
+    char seconds[] = "30";
+    char* argv[] = {program, seconds, nullptr};
+    pid_t pid = -1;
+    if (posix_spawn(&pid, program, &actions, nullptr, argv, environ) != 0) pid = -1;
+    posix_spawn_file_actions_destroy(&actions);
+    return pid;
+}
+
+void WriteLockFile(const std::string& path, pid_t pid) {
+    std::ofstream(path) << std::string(10 - std::to_string(pid).size(), ' ') << pid << "\n";
+}
+
+struct HolderRow {
+    const char* name;
+    std::function<void(Holder&, const std::string& device, const std::string& lockFile)> take;
+    const char* how;  // as the port is described; nullptr: not seen without opening it
+};
+
+class PosixHolderTest : public ::testing::TestWithParam<HolderRow> {
+protected:
+    TempFolder folder;
+    Pty pty;
+    PosixSerialServices services{{folder.path, /*systemPorts=*/false, {folder.path}}};
+};
+
+// The port is passed over like a missing one; nothing is written to it and the
+// other program's marks stay as they were.
+TEST_P(PosixHolderTest, PortIsPassedOverUntouched) {
+    ASSERT_TRUE(pty.Ok());
+    ASSERT_TRUE(folder.Link(1, pty.slavePath));
+    const std::string lockFile = folder.path + "/" + comports::LockFileName(pty.slavePath);
+    Holder holder;
+    GetParam().take(holder, pty.slavePath, lockFile);
+    int exclusiveBefore = 0;
+    if (holder.fd >= 0) ioctl(holder.fd, TIOCGEXCL, &exclusiveBefore);
+
+    comports::PortDescription description =
+        comports::DescribePort(1, folder.path, false, comports::kTtyClassDir, {folder.path});
+    EXPECT_EQ(services.Open(1), kInvalidPortHandle);
+    EXPECT_TRUE(pty.ReadMaster(1, 50).empty());
+    if (GetParam().how != nullptr) {
+        EXPECT_EQ(description.state, comports::PortState::Held);
+        ASSERT_TRUE(description.holder);
+        EXPECT_EQ(description.holder->how, GetParam().how);
+    }
+
+    int exclusiveAfter = 0;
+    if (holder.fd >= 0) ioctl(holder.fd, TIOCGEXCL, &exclusiveAfter);
+    EXPECT_EQ(exclusiveAfter, exclusiveBefore);
+    const bool lockFileRow =
+        GetParam().how != nullptr && GetParam().how == std::string("lock file");
+    EXPECT_EQ(std::filesystem::exists(lockFile), lockFileRow);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Holders, PosixHolderTest,
+    ::testing::Values(HolderRow{"Flock",
+                                [](Holder& h, const std::string& device, const std::string&) {
+                                    h.fd = open(device.c_str(), O_RDWR | O_NOCTTY | O_CLOEXEC);
+                                    ASSERT_EQ(flock(h.fd, LOCK_EX | LOCK_NB), 0);
+                                },
+                                "flock"},
+                      HolderRow{"LockFileWithALivePid",
+                                [](Holder&, const std::string&, const std::string& lockFile) {
+                                    WriteLockFile(lockFile, getppid());
+                                },
+                                "lock file"},
+                      HolderRow{"ExclusiveFlag",
+                                [](Holder& h, const std::string& device, const std::string&) {
+                                    h.fd = open(device.c_str(), O_RDWR | O_NOCTTY | O_CLOEXEC);
+                                    ASSERT_EQ(ioctl(h.fd, TIOCEXCL), 0);
+                                },
+                                nullptr},
+                      HolderRow{"OpenInAnotherProcess",
+                                [](Holder& h, const std::string& device, const std::string&) {
+                                    h.child = SpawnHolding(device);
+                                    ASSERT_GT(h.child, 0);
+                                },
+                                "open"}),
+    [](const auto& info) { return std::string(info.param.name); });
+
+// A lock file left by a program that died holds nothing: ours takes its place
+// while the port is open, and goes with the close.
+TEST(PosixLockFileTest, StaleLockFileMakesWayForOurs) {
+    TempFolder folder;
+    Pty pty;
+    ASSERT_TRUE(pty.Ok());
+    ASSERT_TRUE(folder.Link(1, pty.slavePath));
+    pid_t dead = SpawnHolding("/dev/null");
+    ASSERT_GT(dead, 0);
+    kill(dead, SIGKILL);
+    waitpid(dead, nullptr, 0);
+    const std::string lockFile = folder.path + "/" + comports::LockFileName(pty.slavePath);
+    WriteLockFile(lockFile, dead);
+
+    comports::PortDescription description =
+        comports::DescribePort(1, folder.path, false, comports::kTtyClassDir, {folder.path});
+    EXPECT_EQ(description.state, comports::PortState::Free);
+    EXPECT_EQ(description.origin, comports::PortOrigin::Folder);
+    EXPECT_EQ(description.device, pty.slavePath);
+    EXPECT_EQ(
+        comports::DescribePort(2, folder.path, false, comports::kTtyClassDir, {folder.path}).state,
+        comports::PortState::Missing);
+
+    PosixSerialServices services{{folder.path, /*systemPorts=*/false, {folder.path}}};
+    PortHandle handle = services.Open(1);
+    ASSERT_NE(handle, kInvalidPortHandle);
+    int pid = 0;
+    std::ifstream(lockFile) >> pid;
+    EXPECT_EQ(pid, getpid());
+    services.Close(handle);
+    EXPECT_FALSE(std::filesystem::exists(lockFile));
+}
+
+struct UartWriteRow {
+    const char* name;
+    uint32_t baud;
+    uint32_t count;
+};
+
+class PosixUartWriteTest : public PosixPortTest,
+                           public ::testing::WithParamInterface<UartWriteRow> {
+protected:
+    PosixUartWriteTest() : PosixPortTest(Line::kUart) {}
+};
+
+// A write is done once its last byte has left the UART: not before, and not
+// much after, at any rate.
+TEST_P(PosixUartWriteTest, WriteEndsWhenItsLastByteHasLeft) {
+    const UartWriteRow& row = GetParam();
+    settings.baudRate = row.baud;
+    ASSERT_TRUE(services.SetState(handle, settings));
+    ASSERT_TRUE(services.SetTimeouts(handle, {0, 1, 61, 1, 5000}));
+    std::vector<uint8_t> bytes(row.count, 0x55);
+    const double lineMs = row.count * 10 * 1000.0 / row.baud;
+    Stopwatch watch;
+    EXPECT_EQ(services.Write(handle, bytes.data(), row.count), row.count);
+    const long long elapsed = watch.ElapsedMs();
+    EXPECT_GE(elapsed, lineMs - 1);
+    EXPECT_LT(elapsed, lineMs * 1.5);
+}
+
+INSTANTIATE_TEST_SUITE_P(Rates, PosixUartWriteTest,
+                         ::testing::Values(UartWriteRow{"At19200", 19200, 200},
+                                           UartWriteRow{"At115200", 115200, 1000}),
+                         [](const auto& info) { return std::string(info.param.name); });
+
+class PosixStuckUartTest : public PosixPortTest {
+protected:
+    PosixStuckUartTest() : PosixPortTest(Line::kStuckUart) {}
+};
+
+// The write gives up at its deadline with nothing sent; closing then throws the
+// queue away instead of waiting for a line that does not move.
+TEST_F(PosixStuckUartTest, CloseAfterAStuckWriteReturnsAtOnce) {
+    const uint8_t frame[5] = {0x05, 0x00, 0x4D, 0xA1, 0xF4};
+    EXPECT_LT(services.Write(handle, frame, 5), 5u);
+    Stopwatch watch;
+    services.Close(handle);
+    EXPECT_LT(watch.ElapsedMs(), 1000);
+}
+
+struct ParityRow {
+    const char* name;
+    uint8_t parity;
+    tcflag_t bits;  // PARENB and PARODD
+};
+
+class TermiosParityTest : public ::testing::TestWithParam<ParityRow> {};
+
+// A parity bit is sent, never checked on input.
+TEST_P(TermiosParityTest, MapsBothWays) {
+    const ParityRow& row = GetParam();
+    LineSettings asked;
+    asked.baudRate = 19200;
+    asked.parity = row.parity;
+    termios made{};
+    ASSERT_TRUE(termios_mapping::ToTermios(asked, made));
+    EXPECT_EQ(made.c_cflag & (PARENB | PARODD), row.bits);
+    EXPECT_EQ(made.c_iflag & INPCK, 0u);
+
+    termios found{};
+    found.c_cflag = CS8 | row.bits;
+    LineSettings read;
+    termios_mapping::FromTermios(found, read);
+    EXPECT_EQ(read.parity, row.parity);
+}
+
+INSTANTIATE_TEST_SUITE_P(Parity, TermiosParityTest,
+                         ::testing::Values(ParityRow{"None", kNoParity, 0},
+                                           ParityRow{"Odd", kOddParity, PARENB | PARODD},
+                                           ParityRow{"Even", kEvenParity, PARENB}),
+                         [](const auto& info) { return std::string(info.param.name); });
 
 }  // namespace

@@ -41,18 +41,19 @@ public:
     std::string path;
 };
 
-// A pseudo-terminal pair; the test plays the device on the master side and keeps
-// a slave descriptor of its own, as the reader emulator does.
+// A pseudo-terminal pair; the test plays the device on the master side and, as
+// a device on a real line, holds nothing else.
 class Pty {
 public:
     Pty() {
         char name[128] = {};
-        if (openpty(&master, &slave, name, nullptr, nullptr) == 0) slavePath = name;
+        int slave = -1;
+        if (openpty(&master, &slave, name, nullptr, nullptr) == 0) {
+            slavePath = name;
+            close(slave);
+        }
     }
-    ~Pty() {
-        CloseMaster();
-        if (slave >= 0) close(slave);
-    }
+    ~Pty() { CloseMaster(); }
     Pty(const Pty&) = delete;
     Pty& operator=(const Pty&) = delete;
 
@@ -88,7 +89,6 @@ public:
     }
 
     int master = -1;
-    int slave = -1;
     std::string slavePath;
 };
 

@@ -190,7 +190,9 @@ INSTANTIATE_TEST_SUITE_P(
                       UsageRow{"CardTooLong", {"--port", "3", "--card", "010203040506070809"}, 2},
                       UsageRow{"StatusWithoutLetter", {"--port", "3", "--status", "1=1"}, 2},
                       UsageRow{"TypeAbove16Bits", {"--port", "3", "--type", "65536"}, 2},
-                      UsageRow{"UnknownOption", {"--port", "3", "--baud", "9600"}, 2}),
+                      UsageRow{"UnknownOption", {"--port", "3", "--baud", "9600"}, 2},
+                      UsageRow{"ImageMissing", {"--port", "3", "--image", "/nonexistent.bin"}, 2},
+                      UsageRow{"ImageOfNoLayout", {"--port", "3", "--image", "/dev/null"}, 2}),
     [](const auto& info) { return std::string(info.param.name); });
 
 TEST(SimHelp, DocumentsEveryFaultMode) {
@@ -198,8 +200,9 @@ TEST(SimHelp, DocumentsEveryFaultMode) {
     ASSERT_TRUE(sim.Start({"--help"}));
     ASSERT_EQ(sim.WaitExit(5000), 0);
     const std::string help = sim.Transcript();
-    for (const char* option : {"--vanish-after", "--ignore-request", "--status", "--interleave",
-                               "--flood", "--reply-delay-for", "--trace", "--card-every"}) {
+    for (const char* option :
+         {"--vanish-after", "--ignore-request", "--status", "--interleave", "--flood",
+          "--reply-delay-for", "--trace", "--card-every", "--image"}) {
         EXPECT_NE(help.find(option), std::string::npos) << option;
     }
 }

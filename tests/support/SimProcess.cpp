@@ -13,6 +13,8 @@
 #include <chrono>
 #include <cstdlib>
 #include <filesystem>
+#include <fstream>
+#include <iterator>
 #include <sstream>
 #include <thread>
 
@@ -27,6 +29,11 @@ int MsLeft(Clock::time_point deadline) {
     const auto left =
         std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now()).count();
     return left > 0 ? static_cast<int>(left) : 0;
+}
+
+std::string ReadWhole(const std::string& path) {
+    std::ifstream file(path, std::ios::binary);
+    return {std::istreambuf_iterator<char>(file), std::istreambuf_iterator<char>()};
 }
 
 }  // namespace
@@ -187,6 +194,72 @@ void SimProcess::Stop() {
     if (output >= 0) close(output);
     output = -1;
 }
+
+ProgramRun::~ProgramRun() {
+    if (pid > 0 && !exitStatus) {
+        kill(pid, SIGKILL);
+        WaitExit(5000);
+    }
+    for (const std::string& path : {outPath, errPath}) {
+        if (!path.empty()) unlink(path.c_str());
+    }
+}
+
+bool ProgramRun::Start(const std::string& path, const std::vector<std::string>& args,
+                       const std::vector<std::string>& environment) {
+    const auto makeFile = [](std::string& name) {
+        std::string pattern = "/tmp/zantor_program_run.XXXXXX";
+        const int fd = mkstemp(pattern.data());
+        name = pattern;
+        return fd;
+    };
+    const int out = makeFile(outPath);
+    const int err = makeFile(errPath);
+    posix_spawn_file_actions_t actions;
+    posix_spawn_file_actions_init(&actions);
+    posix_spawn_file_actions_addopen(&actions, STDIN_FILENO, "/dev/null", O_RDONLY, 0);
+    posix_spawn_file_actions_adddup2(&actions, out, STDOUT_FILENO);
+    posix_spawn_file_actions_adddup2(&actions, err, STDERR_FILENO);
+    std::vector<std::string> all = {path};
+    all.insert(all.end(), args.begin(), args.end());
+    std::vector<char*> argv;
+    for (std::string& arg : all) argv.push_back(arg.data());
+    argv.push_back(nullptr);
+    std::vector<std::string> env(environment);
+    for (char** entry = environ; *entry != nullptr; ++entry) env.emplace_back(*entry);
+    std::vector<char*> envp;
+    for (std::string& entry : env) envp.push_back(entry.data());
+    envp.push_back(nullptr);
+    const int result = posix_spawn(&pid, path.c_str(), &actions, nullptr, argv.data(), envp.data());
+    posix_spawn_file_actions_destroy(&actions);
+    close(out);
+    close(err);
+    if (result != 0) pid = -1;
+    return result == 0;
+}
+
+void ProgramRun::Signal(int signal) const {
+    if (pid > 0 && !exitStatus) kill(pid, signal);
+}
+
+std::optional<int> ProgramRun::WaitExit(int timeoutMs) {
+    if (exitStatus || pid <= 0) return exitStatus;
+    const auto deadline = Clock::now() + std::chrono::milliseconds(timeoutMs);
+    for (;;) {
+        int status = 0;
+        const pid_t done = waitpid(pid, &status, WNOHANG);
+        if (done == pid) {
+            exitStatus = WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
+            return exitStatus;
+        }
+        if (done < 0 || MsLeft(deadline) == 0) return std::nullopt;
+        std::this_thread::sleep_for(std::chrono::milliseconds(5));
+    }
+}
+
+std::string ProgramRun::Out() const { return ReadWhole(outPath); }
+
+std::string ProgramRun::Err() const { return ReadWhole(errPath); }
 
 TempPortFolder::TempPortFolder() {
     std::string pattern = "/tmp/zantor_sim_test.XXXXXX";

@@ -68,6 +68,32 @@ private:
     std::optional<int> exitStatus;
 };
 
+// Another of the project's programs as a child (zantor), with extra environment
+// variables; its standard output and error go to files of their own, so a test
+// can tell what a script would read from the messages.
+class ProgramRun {
+public:
+    ProgramRun() = default;
+    ~ProgramRun();
+    ProgramRun(const ProgramRun&) = delete;
+    ProgramRun& operator=(const ProgramRun&) = delete;
+
+    bool Start(const std::string& path, const std::vector<std::string>& args,
+               const std::vector<std::string>& environment);
+    void Signal(int signal) const;
+    pid_t Pid() const { return pid; }
+    // The exit status once ended within timeoutMs (128 + n for signal n).
+    std::optional<int> WaitExit(int timeoutMs);
+    std::string Out() const;
+    std::string Err() const;
+
+private:
+    pid_t pid = -1;
+    std::string outPath;
+    std::string errPath;
+    std::optional<int> exitStatus;
+};
+
 // A private port folder under /tmp (mode 0700, as mkdtemp makes it), removed
 // with its entries at the end.
 class TempPortFolder {

@@ -7,6 +7,7 @@
 #include <QPlainTextEdit>
 #include <QPushButton>
 #include <QTabWidget>
+#include <QTemporaryFile>
 #include <QtTest>
 #include <sstream>
 #include <string>
@@ -137,7 +138,16 @@ void TestEndToEnd::writtenConfigurationIsWhatTheReaderHolds() {
 }
 
 void TestEndToEnd::outdatedReaderIsUpgradedOnStart() {
-    EndToEnd e({"--firmware", "6"});
+    // The reader takes nothing but the built-in image, with the record of its
+    // own serial number.
+    const std::optional<upgrade::Offer> offer = upgrade::BuiltInImageFor(1064);
+    QVERIFY(offer.has_value());
+    QTemporaryFile expected;
+    QVERIFY(expected.open());
+    expected.write(reinterpret_cast<const char*>(offer->image.data()),
+                   static_cast<qint64>(offer->image.size()));
+    QVERIFY(expected.flush());
+    EndToEnd e({"--firmware", "6", "--image", expected.fileName().toStdString()});
     e.dialogs.answer = true;
     QVERIFY2(e.Start(kUpgradeMs), e.sim.Transcript().c_str());
 
@@ -148,8 +158,6 @@ void TestEndToEnd::outdatedReaderIsUpgradedOnStart() {
     // configuration that every start makes.
     QCOMPARE(e.Commands(), QStringLiteral("MZYYYYYYYYYYYYYYyzMc"));
 
-    const std::optional<upgrade::Offer> offer = upgrade::BuiltInImageFor(1064);
-    QVERIFY(offer.has_value());
     const upgrade::Image image = offer->image;
     const auto slice = [&image](size_t offset, size_t size) {
         return std::vector<uint8_t>(image.begin() + offset, image.begin() + offset + size);

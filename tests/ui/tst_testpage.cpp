@@ -3,7 +3,9 @@
 
 #include <QCheckBox>
 #include <QLineEdit>
+#include <QPlainTextEdit>
 #include <QPushButton>
+#include <QScrollBar>
 #include <QTabWidget>
 #include <QtTest>
 
@@ -118,23 +120,51 @@ void TestTestPage::fullLogIsClearedOnTheNextTickWithData() {
 
 void TestTestPage::wrappedLinesCountAsRows_data() {
     QTest::addColumn<bool>("testPageShown");
-    QTest::newRow("Test page shown") << true;
-    QTest::newRow("Konfiguracja page shown") << false;
+    QTest::addColumn<int>(
+        "pastWrapPoint");  // 1: just past the memo's width, -1: just short, 0: far
+    QTest::addColumn<bool>("cleared");
+    QTest::newRow("Test page shown") << true << 0 << true;
+    QTest::newRow("Konfiguracja page shown") << false << 0 << true;
+    // 251 lines of two rows each are 502 rows, of one row 251, with the page
+    // shown or hidden alike: the scroll bar takes its width from the lines.
+    QTest::newRow("just past the wrap point, shown") << true << 1 << true;
+    QTest::newRow("just past the wrap point, hidden") << false << 1 << true;
+    QTest::newRow("just short of the wrap point, hidden") << false << -1 << false;
 }
 
 void TestTestPage::wrappedLinesCountAsRows() {
     QFETCH(bool, testPageShown);
+    QFETCH(int, pastWrapPoint);
+    QFETCH(bool, cleared);
     Harness h;
     h.services.AttachReader(1, h.reader);
     QVERIFY(h.Start());
-    if (testPageShown) h.Find<QTabWidget>("CfgPgCtrl")->setCurrentIndex(1);
-    // 200 lines, each far wider than the memo: well over 500 rows on screen.
-    const QString wide = QStringLiteral("0123456789 ").repeated(40);
-    for (int i = 0; i < 200; ++i) h.win.LogLine(wide);
+    auto* pages = h.Find<QTabWidget>("CfgPgCtrl");
+    auto* memo = h.Find<QPlainTextEdit>("RapWin");
+    if (pastWrapPoint == 0) {
+        if (testPageShown) pages->setCurrentIndex(1);
+        // 200 lines, each far wider than the memo: well over 500 rows on screen.
+        const QString wide = QStringLiteral("0123456789 ").repeated(40);
+        for (int i = 0; i < 200; ++i) h.win.LogLine(wide);
+    } else {
+        // The width that a line may take, measured on the page with the scroll
+        // bar that a full log shows.
+        pages->setCurrentIndex(1);
+        for (int i = 0; i < 251; ++i) h.win.LogLine(QStringLiteral("x"));
+        QTRY_VERIFY(memo->verticalScrollBar()->isVisible());
+        const qreal room = memo->viewport()->width() - 2 * memo->document()->documentMargin();
+        const QFontMetricsF metrics(memo->font());
+        QString line;
+        while (metrics.horizontalAdvance(line) <= room + 1) line += QLatin1Char('x');
+        if (pastWrapPoint < 0) line.chop(2);
+        memo->clear();
+        for (int i = 0; i < 251; ++i) h.win.LogLine(line);
+        if (!testPageShown) pages->setCurrentIndex(0);
+    }
 
     h.services.Feed(1, {'A'});
     h.win.TimerTimer();
-    QCOMPARE(h.Log(), QStringList{"A"});
+    QCOMPARE(h.Log().size() == 1, cleared);
 }
 
 void TestTestPage::showingThePageChecksTheReader() {

@@ -39,6 +39,40 @@ std::string DeviceOf(int n, const PortSetup& setup) {
     return comports::ResolvePort(n, FolderOf(setup), setup.systemPorts).value_or("");
 }
 
+std::vector<PortInfo> ListPorts(const PortSetup& setup) {
+    std::vector<PortInfo> ports;
+    for (int n = comports::kFirstPort; n <= comports::kLastPort; ++n) {
+        const comports::PortDescription port =
+            comports::DescribePort(n, FolderOf(setup), setup.systemPorts);
+        if (port.device.empty() && port.state == comports::PortState::Missing) continue;
+        PortInfo info;
+        info.number = n;
+        info.device = port.device;
+        info.fromFolder = port.origin == comports::PortOrigin::Folder;
+        switch (port.state) {
+            case comports::PortState::Free:
+                info.state = PortInfo::State::Free;
+                break;
+            case comports::PortState::Held:
+                info.state = PortInfo::State::Held;
+                break;
+            case comports::PortState::NotPermitted:
+                info.state = PortInfo::State::NotPermitted;
+                break;
+            case comports::PortState::Missing:
+                info.state = PortInfo::State::Missing;
+                break;
+        }
+        if (port.holder) {
+            info.holderPid = port.holder->pid;
+            info.holderProgram = port.holder->program;
+            info.holderHow = port.holder->how;
+        }
+        ports.push_back(info);
+    }
+    return ports;
+}
+
 bool IsTerminal(std::FILE* stream) { return isatty(fileno(stream)) == 1; }
 
 void CatchInterrupts(const char* firstMessage) {

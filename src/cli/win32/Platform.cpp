@@ -12,6 +12,9 @@ namespace cli {
 
 namespace {
 
+// The COM numbers that the link opens.
+constexpr int kHighestPort = 32;
+
 std::atomic<int> interrupts{0};
 const char* interruptMessage = nullptr;
 
@@ -40,6 +43,23 @@ std::string DeviceOf(int n, const PortSetup&) {
     char target[512] = {};
     if (QueryDosDeviceA(name.c_str(), target, sizeof(target)) == 0) return "";
     return target;
+}
+
+// Windows tells whether another program holds a port only to a program that
+// opens it, and many drivers raise DTR on opening, which may reset a device. So
+// every port with a device counts as free here; one that is held refuses the
+// open of the command that wants it, as a missing one would.
+std::vector<PortInfo> ListPorts(const PortSetup& setup) {
+    std::vector<PortInfo> ports;
+    for (int n = 1; n <= kHighestPort; ++n) {
+        PortInfo info;
+        info.number = n;
+        info.device = DeviceOf(n, setup);
+        if (info.device.empty()) continue;
+        info.state = PortInfo::State::Free;
+        ports.push_back(info);
+    }
+    return ports;
 }
 
 // A console counts as a terminal when it takes the escape sequences of the live

@@ -24,6 +24,9 @@ constexpr unsigned kPtySlaveMajorLast = 143;
 // Major 5 holds /dev/tty, /dev/console and /dev/ptmx: aliases of the caller's own
 // terminal, of the console and the pty multiplexer, never a line of their own.
 constexpr unsigned kTtyAliasMajor = 5;
+// Major 4 holds the virtual terminals tty0..tty63, then the 8250 UARTs.
+constexpr unsigned kVirtualTerminalMajor = 4;
+constexpr unsigned kVirtualTerminalCount = 64;
 
 std::string WithoutTrailingSlashes(std::string path) {
     while (path.size() > 1 && path.back() == '/') path.pop_back();
@@ -167,6 +170,22 @@ std::optional<dev_t> SysfsDeviceNumber(const std::string& ttyClassDir, const std
     return makedev(deviceMajor, deviceMinor);
 }
 
+// The system console and the virtual terminals (tty0..tty63, the first minors of
+// major 4) are never a reader's line, whatever name leads to them.
+bool IsConsole(const std::string& device, const std::string& ttyClassDir) {
+    struct stat deviceStat {};
+    if (stat(device.c_str(), &deviceStat) != 0) return true;
+    if (major(deviceStat.st_rdev) == kVirtualTerminalMajor &&
+        minor(deviceStat.st_rdev) < kVirtualTerminalCount) {
+        return true;
+    }
+    for (const std::string& name : ConsolePorts(ttyClassDir)) {
+        std::optional<dev_t> number = SysfsDeviceNumber(ttyClassDir, name);
+        if (number && *number == deviceStat.st_rdev) return true;
+    }
+    return false;
+}
+
 std::vector<SystemPort> ListSystemPorts(const std::string& ttyClassDir) {
     static const char* const kPrefixes[] = {"ttyS", "ttyUSB", "ttyACM"};
     std::set<std::string> console = ConsolePorts(ttyClassDir);
@@ -211,11 +230,19 @@ std::vector<std::string> SystemSerialPorts(const std::string& ttyClassDir) {
 
 std::vector<std::string> SystemSerialPorts() { return SystemSerialPorts(kTtyClassDir); }
 
+bool IsFolderEntry(int n, const std::string& folder) {
+    return IsTrustedFolder(folder) && IsNamed(folder, n);
+}
+
 std::optional<std::string> ResolvePort(int n, const std::string& folder, bool systemPorts,
                                        const std::string& ttyClassDir) {
     if (n < kFirstPort || n > kLastPort) return std::nullopt;
     bool trusted = IsTrustedFolder(folder);
-    if (trusted && IsNamed(folder, n)) return UsableTarget(EntryPath(folder, n));
+    if (trusted && IsNamed(folder, n)) {
+        std::optional<std::string> device = UsableTarget(EntryPath(folder, n));
+        if (device && IsConsole(*device, ttyClassDir)) return std::nullopt;
+        return device;
+    }
     if (!systemPorts) return std::nullopt;
 
     size_t rank = 0;

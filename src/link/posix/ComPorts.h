@@ -27,4 +27,40 @@ std::optional<std::string> ResolvePort(int n, const std::string& folder, bool sy
 // then ttyACM*, each in natural order; never the console's port.
 std::vector<std::string> SystemSerialPorts();
 
+enum class PortOrigin { Folder, System };
+enum class PortState { Free, Held, NotPermitted, Missing };
+
+// Another program's hold on a port, as far as it can be seen.
+struct PortHolder {
+    int pid = 0;          // 0 when not known (a lock whose owner cannot be seen)
+    std::string program;  // from /proc/<pid>/comm, empty when not known
+    std::string how;      // "flock", "lock file", "exclusive", "open"
+};
+
+struct PortDescription {
+    int number = 0;      // COM number
+    std::string device;  // resolved device path, empty when Missing with no device
+    PortOrigin origin = PortOrigin::System;
+    PortState state = PortState::Missing;
+    std::optional<PortHolder> holder;  // set when state == Held and something is known
+};
+
+// Folders of UUCP lock files (LCK..ttyUSB0) that minicom, picocom and Qt Serial
+// Port use; /var/lock is a link to /run/lock on current systems.
+std::vector<std::string> DefaultLockFolders();
+
+// Another program's hold on device that can be seen without opening it: a lock
+// file with a live PID, a flock or other lock on the device node, or an open
+// descriptor in another process whose /proc/<pid>/fd may be read. The
+// descriptors of this process do not count: within it, ports are held through
+// flock and lock files.
+std::optional<PortHolder> FindHolder(const std::string& device,
+                                     const std::vector<std::string>& lockFolders);
+
+// What COM n is now, for listing: never writes a byte, never changes the line,
+// never leaves a mark (the device is not even opened, so an exclusive flag shows
+// only through its holder's open descriptor). Numbers with no device at all are
+// Missing.
+PortDescription DescribePort(int n, const std::string& folder, bool systemPorts);
+
 }  // namespace comports

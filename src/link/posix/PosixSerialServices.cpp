@@ -18,6 +18,8 @@
 #include <utility>
 
 #include "ComPorts.h"
+#include "ComPortsInternal.h"
+#include "TermiosMapping.h"
 
 // Fields of LineSettings that termios cannot express (DCB length, binary mode,
 // DSR sensitivity, XON/XOFF limits, error/EOF/event characters...) are kept as
@@ -28,6 +30,8 @@ struct PosixSerialServices::OpenDevice {
     termios original{};
     LineSettings kept;
     CommTimeouts timeouts;
+    uint64_t byteNs = 0;   // one character on the line at the port's rate and framing
+    std::string lockFile;  // ours, empty when no lock folder took one
 };
 
 namespace {
@@ -93,42 +97,6 @@ constexpr tcflag_t kControlBits =
 constexpr uint8_t kMarkParity = 3;
 constexpr uint8_t kSpaceParity = 4;
 
-// Raw bytes in both directions, framing and flow control from the settings.
-// False when the settings ask for something termios cannot do.
-bool ToTermios(const LineSettings& settings, termios& t) {
-    std::optional<speed_t> speed = SpeedOf(settings.baudRate);
-    if (!speed || settings.byteSize < 5 || settings.byteSize > 8) return false;
-    if (settings.stopBits != kOneStopBit && settings.stopBits != kTwoStopBits) return false;
-    if (settings.parity > kSpaceParity) return false;
-    if (settings.parity >= kMarkParity && kMarkSpaceParity == 0) return false;
-    // DTR and RTS are only ever on or off; DSR flow has no termios counterpart.
-    if (settings.dtrControl > kDtrControlEnable || settings.rtsControl > kRtsControlEnable) {
-        return false;
-    }
-    if (settings.outxDsrFlow || (settings.outxCtsFlow && kCtsRtsFlow == 0)) return false;
-
-    static constexpr tcflag_t kSizes[] = {CS5, CS6, CS7, CS8};
-    t.c_iflag &= ~kInputBits;
-    if (settings.parityCheck) t.c_iflag |= INPCK;
-    if (settings.outX) t.c_iflag |= IXON;
-    if (settings.inX) t.c_iflag |= IXOFF;
-    t.c_oflag &= ~kOutputBits;
-    t.c_lflag &= ~kLocalBits;
-    t.c_cflag &= ~kControlBits;
-    t.c_cflag |= CLOCAL | CREAD | kSizes[settings.byteSize - 5];
-    if (settings.stopBits == kTwoStopBits) t.c_cflag |= CSTOPB;
-    // A parity bit without checking: PARENB alone, INPCK only on request.
-    if (settings.parity != kNoParity) t.c_cflag |= PARENB;
-    if (settings.parity == kOddParity || settings.parity == kMarkParity) t.c_cflag |= PARODD;
-    if (settings.parity >= kMarkParity) t.c_cflag |= kMarkSpaceParity;
-    if (settings.outxCtsFlow) t.c_cflag |= kCtsRtsFlow;
-    t.c_cc[VMIN] = 0;
-    t.c_cc[VTIME] = 0;
-    t.c_cc[VSTART] = static_cast<cc_t>(settings.xonChar);
-    t.c_cc[VSTOP] = static_cast<cc_t>(settings.xoffChar);
-    return cfsetispeed(&t, *speed) == 0 && cfsetospeed(&t, *speed) == 0;
-}
-
 // POSIX reports success when any part of a change was applied.
 bool SameDecidedBits(const termios& asked, const termios& got) {
     return (asked.c_iflag & kInputBits) == (got.c_iflag & kInputBits) &&
@@ -138,39 +106,6 @@ bool SameDecidedBits(const termios& asked, const termios& got) {
            asked.c_cc[VMIN] == got.c_cc[VMIN] && asked.c_cc[VTIME] == got.c_cc[VTIME] &&
            asked.c_cc[VSTART] == got.c_cc[VSTART] && asked.c_cc[VSTOP] == got.c_cc[VSTOP] &&
            cfgetispeed(&asked) == cfgetispeed(&got) && cfgetospeed(&asked) == cfgetospeed(&got);
-}
-
-void FromTermios(const termios& t, LineSettings& settings) {
-    settings.baudRate = BaudOf(cfgetospeed(&t));
-    switch (t.c_cflag & CSIZE) {
-        case CS5:
-            settings.byteSize = 5;
-            break;
-        case CS6:
-            settings.byteSize = 6;
-            break;
-        case CS7:
-            settings.byteSize = 7;
-            break;
-        default:
-            settings.byteSize = 8;
-            break;
-    }
-    settings.stopBits = (t.c_cflag & CSTOPB) != 0 ? kTwoStopBits : kOneStopBit;
-    bool odd = (t.c_cflag & PARODD) != 0;
-    if ((t.c_cflag & PARENB) == 0) {
-        settings.parity = kNoParity;
-    } else if (kMarkSpaceParity != 0 && (t.c_cflag & kMarkSpaceParity) != 0) {
-        settings.parity = odd ? kMarkParity : kSpaceParity;
-    } else {
-        settings.parity = odd ? kOddParity : kEvenParity;
-    }
-    settings.parityCheck = (t.c_iflag & INPCK) != 0;
-    settings.outX = (t.c_iflag & IXON) != 0;
-    settings.inX = (t.c_iflag & IXOFF) != 0;
-    settings.outxCtsFlow = kCtsRtsFlow != 0 && (t.c_cflag & kCtsRtsFlow) != 0;
-    settings.xonChar = static_cast<char>(t.c_cc[VSTART]);
-    settings.xoffChar = static_cast<char>(t.c_cc[VSTOP]);
 }
 
 // Pseudo-terminals have no modem lines; their refusal is not a failure.
@@ -219,27 +154,138 @@ void SleepNs(uint64_t ns) {
     }
 }
 
-// A write counts as done when the bytes have left the driver, as on a port whose
+// One character on the line: start bit, data bits, parity bit, stop bits; 0
+// when the rate is not known.
+uint64_t ByteNs(const termios& t) {
+    LineSettings framing;
+    termios_mapping::FromTermios(t, framing);
+    if (framing.baudRate == 0) return 0;
+    uint64_t bits = 1u + framing.byteSize + (framing.parity != kNoParity ? 1u : 0u) +
+                    (framing.stopBits == kTwoStopBits ? 2u : 1u);
+    return bits * 1'000'000'000u / framing.baudRate;
+}
+
+// A write counts as done when its bytes have left the UART, as on a port whose
 // writes complete on transmission; otherwise a long request would eat into the
-// reply's read timeout. Returns how many of the written bytes are still queued
+// reply's read timeout. The queue is looked at again once the bytes still in it
+// can have gone at the port's own rate, so the end is noticed within about a
+// character's time. Returns how many of the written bytes are still queued
 // when the deadline passes.
-uint32_t WaitTransmitted(int fd, uint32_t written, uint32_t msPerByte, uint64_t deadlineNs) {
+uint32_t WaitTransmitted(TtyDriver& driver, int fd, uint32_t written, uint64_t byteNs,
+                         uint64_t deadlineNs) {
     for (;;) {
-        int queued = 0;
-        if (ioctl(fd, TIOCOUTQ, &queued) != 0 || queued <= 0) return 0;
+        int queued = driver.OutputQueued(fd);
+        if (queued <= 0) return 0;
         uint64_t now = MonotonicNs();
         if (now >= deadlineNs) return std::min<uint32_t>(static_cast<uint32_t>(queued), written);
-        uint64_t drainNs =
-            uint64_t{std::max<uint32_t>(msPerByte, 1)} * static_cast<uint32_t>(queued) * 1'000'000u;
+        uint64_t drainNs = (byteNs != 0 ? byteNs : 1'000'000u) * static_cast<uint32_t>(queued);
         SleepNs(std::min(drainNs, deadlineNs - now));
     }
 }
 
+class KernelTtyDriver : public TtyDriver {
+public:
+    long Write(int fd, const uint8_t* bytes, size_t count) override {
+        return write(fd, bytes, count);
+    }
+    int OutputQueued(int fd) override {
+        int queued = 0;
+        return ioctl(fd, TIOCOUTQ, &queued) == 0 ? queued : -1;
+    }
+    void Discard(int fd) override { tcflush(fd, TCIOFLUSH); }
+    void Close(int fd) override { close(fd); }
+};
+
+TtyDriver& Kernel() {
+    static KernelTtyDriver kernel;
+    return kernel;
+}
+
+// Whether another program has set the port's exclusive flag. Root is not kept
+// out by the flag, so it is looked for rather than relied on.
+bool IsExclusive(int fd) {
+    int exclusive = 0;
+    return ioctl(fd, TIOCGEXCL, &exclusive) == 0 && exclusive != 0;
+}
+
 }  // namespace
+
+namespace termios_mapping {
+
+bool ToTermios(const LineSettings& settings, termios& t) {
+    std::optional<speed_t> speed = SpeedOf(settings.baudRate);
+    if (!speed || settings.byteSize < 5 || settings.byteSize > 8) return false;
+    if (settings.stopBits != kOneStopBit && settings.stopBits != kTwoStopBits) return false;
+    if (settings.parity > kSpaceParity) return false;
+    if (settings.parity >= kMarkParity && kMarkSpaceParity == 0) return false;
+    // DTR and RTS are only ever on or off; DSR flow has no termios counterpart.
+    if (settings.dtrControl > kDtrControlEnable || settings.rtsControl > kRtsControlEnable) {
+        return false;
+    }
+    if (settings.outxDsrFlow || (settings.outxCtsFlow && kCtsRtsFlow == 0)) return false;
+
+    static constexpr tcflag_t kSizes[] = {CS5, CS6, CS7, CS8};
+    t.c_iflag &= ~kInputBits;
+    if (settings.parityCheck) t.c_iflag |= INPCK;
+    if (settings.outX) t.c_iflag |= IXON;
+    if (settings.inX) t.c_iflag |= IXOFF;
+    t.c_oflag &= ~kOutputBits;
+    t.c_lflag &= ~kLocalBits;
+    t.c_cflag &= ~kControlBits;
+    t.c_cflag |= CLOCAL | CREAD | kSizes[settings.byteSize - 5];
+    if (settings.stopBits == kTwoStopBits) t.c_cflag |= CSTOPB;
+    // A parity bit without checking: PARENB alone, INPCK only on request.
+    if (settings.parity != kNoParity) t.c_cflag |= PARENB;
+    if (settings.parity == kOddParity || settings.parity == kMarkParity) t.c_cflag |= PARODD;
+    if (settings.parity >= kMarkParity) t.c_cflag |= kMarkSpaceParity;
+    if (settings.outxCtsFlow) t.c_cflag |= kCtsRtsFlow;
+    t.c_cc[VMIN] = 0;
+    t.c_cc[VTIME] = 0;
+    t.c_cc[VSTART] = static_cast<cc_t>(settings.xonChar);
+    t.c_cc[VSTOP] = static_cast<cc_t>(settings.xoffChar);
+    return cfsetispeed(&t, *speed) == 0 && cfsetospeed(&t, *speed) == 0;
+}
+
+void FromTermios(const termios& t, LineSettings& settings) {
+    settings.baudRate = BaudOf(cfgetospeed(&t));
+    switch (t.c_cflag & CSIZE) {
+        case CS5:
+            settings.byteSize = 5;
+            break;
+        case CS6:
+            settings.byteSize = 6;
+            break;
+        case CS7:
+            settings.byteSize = 7;
+            break;
+        default:
+            settings.byteSize = 8;
+            break;
+    }
+    settings.stopBits = (t.c_cflag & CSTOPB) != 0 ? kTwoStopBits : kOneStopBit;
+    bool odd = (t.c_cflag & PARODD) != 0;
+    if ((t.c_cflag & PARENB) == 0) {
+        settings.parity = kNoParity;
+    } else if (kMarkSpaceParity != 0 && (t.c_cflag & kMarkSpaceParity) != 0) {
+        settings.parity = odd ? kMarkParity : kSpaceParity;
+    } else {
+        settings.parity = odd ? kOddParity : kEvenParity;
+    }
+    settings.parityCheck = (t.c_iflag & INPCK) != 0;
+    settings.outX = (t.c_iflag & IXON) != 0;
+    settings.inX = (t.c_iflag & IXOFF) != 0;
+    settings.outxCtsFlow = kCtsRtsFlow != 0 && (t.c_cflag & kCtsRtsFlow) != 0;
+    settings.xonChar = static_cast<char>(t.c_cc[VSTART]);
+    settings.xoffChar = static_cast<char>(t.c_cc[VSTOP]);
+}
+
+}  // namespace termios_mapping
 
 PosixSerialServices::PosixSerialServices() : PosixSerialServices(Options{}) {}
 
-PosixSerialServices::PosixSerialServices(Options options) : options(std::move(options)) {}
+PosixSerialServices::PosixSerialServices(Options options)
+    : options(std::move(options)),
+      driver(this->options.driver ? *this->options.driver : Kernel()) {}
 
 PosixSerialServices::~PosixSerialServices() {
     while (!devices.empty()) Close(devices.begin()->first);
@@ -251,14 +297,16 @@ PosixSerialServices::OpenDevice* PosixSerialServices::Find(PortHandle handle) {
 }
 
 // The port is opened without waiting for carrier and without becoming the
-// controlling terminal, and held against every other program by flock (TIOCEXCL
-// alone does not stop root).
+// controlling terminal, only once no other program is seen to hold it: nothing
+// is opened while a lock file, a lock or another process's descriptor says so,
+// and what can only be asked of an open port (the exclusive flag, flock) is
+// asked before anything else is done with it. Refused, it is closed as found.
 PortHandle PosixSerialServices::Open(int portNumber) {
     std::string folder =
         options.portFolder.empty() ? comports::UserPortFolder() : options.portFolder;
     std::optional<std::string> path =
         comports::ResolvePort(portNumber, folder, options.systemPorts);
-    if (!path) return kInvalidPortHandle;
+    if (!path || comports::FindHolder(*path, options.lockFolders)) return kInvalidPortHandle;
 
     auto device = std::make_unique<OpenDevice>();
     do {
@@ -266,13 +314,15 @@ PortHandle PosixSerialServices::Open(int portNumber) {
     } while (device->fd < 0 && errno == EINTR);
     if (device->fd < 0) return kInvalidPortHandle;
 
-    bool usable = tcgetattr(device->fd, &device->original) == 0 &&
+    bool usable = tcgetattr(device->fd, &device->original) == 0 && !IsExclusive(device->fd) &&
                   flock(device->fd, LOCK_EX | LOCK_NB) == 0 &&
+                  comports::TakeLockFile(*path, options.lockFolders, device->lockFile) &&
                   (ioctl(device->fd, TIOCEXCL) == 0 || IsNoModemLines(errno));
     if (!usable) {
         close(device->fd);
         return kInvalidPortHandle;
     }
+    device->byteNs = ByteNs(device->original);
     device->kept.dcbLength = kDcbLength;
     device->kept.binary = true;
     PortHandle handle = nextHandle++;
@@ -285,7 +335,7 @@ bool PosixSerialServices::GetState(PortHandle handle, LineSettings& settings) {
     termios current{};
     if (device == nullptr || tcgetattr(device->fd, &current) != 0) return false;
     settings = device->kept;
-    FromTermios(current, settings);
+    termios_mapping::FromTermios(current, settings);
     int lines = 0;
     if (ioctl(device->fd, TIOCMGET, &lines) == 0) {
         settings.dtrControl = (lines & TIOCM_DTR) != 0 ? kDtrControlEnable : kDtrControlDisable;
@@ -298,9 +348,11 @@ bool PosixSerialServices::SetState(PortHandle handle, const LineSettings& settin
     OpenDevice* device = Find(handle);
     termios asked{};
     if (device == nullptr || tcgetattr(device->fd, &asked) != 0) return false;
-    if (!ToTermios(settings, asked) || tcsetattr(device->fd, TCSANOW, &asked) != 0) return false;
+    if (!termios_mapping::ToTermios(settings, asked) || tcsetattr(device->fd, TCSANOW, &asked) != 0)
+        return false;
     termios applied{};
     if (tcgetattr(device->fd, &applied) != 0 || !SameDecidedBits(asked, applied)) return false;
+    device->byteNs = ByteNs(applied);
     if (!SetModemLine(device->fd, TIOCM_DTR, settings.dtrControl == kDtrControlEnable)) {
         return false;
     }
@@ -357,7 +409,7 @@ uint32_t PosixSerialServices::Write(PortHandle handle, const uint8_t* bytes, uin
     uint64_t deadline = DeadlineNs(multiplier, count, device->timeouts.writeTotalTimeoutConstant);
     uint32_t written = 0;
     while (written < count) {
-        ssize_t n = write(device->fd, bytes + written, count - written);
+        long n = driver.Write(device->fd, bytes + written, count - written);
         if (n > 0) {
             written += static_cast<uint32_t>(n);
             continue;
@@ -367,17 +419,24 @@ uint32_t PosixSerialServices::Write(PortHandle handle, const uint8_t* bytes, uin
         int events = WaitReady(device->fd, POLLOUT, deadline);
         if (events <= 0 || (events & POLLOUT) == 0) break;
     }
-    return written - WaitTransmitted(device->fd, written, multiplier, deadline);
+    return written - WaitTransmitted(driver, device->fd, written, device->byteNs, deadline);
 }
 
+// What is still queued is thrown away first: otherwise closing waits for a
+// stalled line to drain (up to 30 s), and restoring the settings could turn
+// its flow control back on first. The exclusive flag and the lock file are ours
+// (a port marked by another program is never taken); flock ends with the
+// descriptor.
 void PosixSerialServices::Close(PortHandle handle) {
     auto found = devices.find(handle);
     if (found == devices.end()) return;
     std::unique_ptr<OpenDevice> device(found->second);
     devices.erase(found);
+    driver.Discard(device->fd);
     tcsetattr(device->fd, TCSANOW, &device->original);
     ioctl(device->fd, TIOCNXCL);
-    close(device->fd);
+    if (!device->lockFile.empty()) comports::ReleaseLockFile(device->lockFile);
+    driver.Close(device->fd);
 }
 
 void PosixSerialServices::Sleep(uint32_t ms) { SleepNs(uint64_t{ms} * 1'000'000u); }

@@ -1,12 +1,36 @@
 #pragma once
 
+#include <cstddef>
 #include <map>
 #include <string>
+#include <vector>
 
+#include "ComPorts.h"
 #include "SerialServices.h"
 
+// The calls through which output reaches the device's driver. On a UART what
+// write hands over leaves at the line rate, so the output queue drains over
+// time, a discard empties it, and closing waits (up to the driver's closing
+// wait, 30 s by default) for what is still queued. The kernel's own calls stand
+// here by default; tests put a model of a UART over a pseudo-terminal, whose
+// queue always reads empty.
+class TtyDriver {
+public:
+    virtual ~TtyDriver() = default;
+    // As write(2).
+    virtual long Write(int fd, const uint8_t* bytes, size_t count) = 0;
+    // Bytes written but not yet sent (TIOCOUTQ); -1 when that cannot be known.
+    virtual int OutputQueued(int fd) = 0;
+    // Throws away what waits to be sent and what arrived unread.
+    virtual void Discard(int fd) = 0;
+    virtual void Close(int fd) = 0;
+};
+
 // The serial services on POSIX termios. COM n is resolved at each open through
-// the per-user port folder and then the system's serial ports (ComPorts.h).
+// the per-user port folder and then the system's serial ports (ComPorts.h). A
+// port that another program holds in any way that can be seen is refused
+// without a byte written to it; while we hold a port we mark it the same ways
+// (lock file, flock, exclusive flag) and take only our own marks away.
 class PosixSerialServices : public SerialServices {
 public:
     struct Options {
@@ -16,6 +40,10 @@ public:
         // Whether numbers the folder does not name take the system's serial
         // ports. Tests turn this off so that no real port is ever opened.
         bool systemPorts = true;
+        // Where other programs' lock files are looked for and ours is made.
+        std::vector<std::string> lockFolders = comports::DefaultLockFolders();
+        // Output through this driver; null: the kernel's.
+        TtyDriver* driver = nullptr;
     };
 
     PosixSerialServices();
@@ -41,6 +69,7 @@ private:
     OpenDevice* Find(PortHandle handle);
 
     Options options;
+    TtyDriver& driver;
     std::map<PortHandle, OpenDevice*> devices;
     // Handles are never reused, so a stale one cannot reach a later port.
     PortHandle nextHandle = 1;

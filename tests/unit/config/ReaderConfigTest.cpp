@@ -283,7 +283,8 @@ INSTANTIATE_TEST_SUITE_P(
                     NumberRow{"BlankAfterSign", "- 5", 0}, NumberRow{"TwoSigns", "+-5", 0},
                     NumberRow{"Fraction", "1.5", 0}, NumberRow{"HexPrefix", "0x10", 0},
                     NumberRow{"HugePositive", "99999999999999999999", 255},
-                    NumberRow{"HugeNegative", "-99999999999999999999", 0}),
+                    NumberRow{"HugeNegative", "-99999999999999999999", 0},
+                    NumberRow{"TwoToThe32", "4294967296", 255}),
     [](const auto& info) { return std::string(info.param.name); });
 
 // ---- Invalid output modes -----------------------------------------------

@@ -62,6 +62,24 @@ INSTANTIATE_TEST_SUITE_P(Lengths, ImpossibleLength,
                                          BadLength{"highByteSet", {0x0B, 0x01}}),
                          [](const auto& info) { return std::string(info.param.name); });
 
+// The shortest and the longest reply that a reader may send.
+class BoundaryLength : public ReceiveFrameTest, public testing::WithParamInterface<size_t> {};
+
+TEST_P(BoundaryLength, IsAcceptedAsTheExpectedReply) {
+    const Bytes payload(GetParam() - 5, 0x3C);
+    fake.Feed(1, Frame(0xCD, payload));
+    EXPECT_EQ(link.ReceiveFrame(0xCD, 27, destination, 0), GetParam());
+    EXPECT_EQ(Bytes(destination, destination + payload.size()), payload);
+}
+
+TEST_P(BoundaryLength, IsPassedOverAsAnotherCommandsFrame) {
+    fake.Feed(1, Concat({Frame(0xC3, Bytes(GetParam() - 5, 0x3C)), kIdentifyReply}));
+    EXPECT_EQ(link.ReceiveFrame(0xCD, 6, destination, 0), 11u);
+    EXPECT_EQ(destination[0], 0x28);
+}
+
+INSTANTIATE_TEST_SUITE_P(Lengths, BoundaryLength, testing::Values(size_t{5}, size_t{32}));
+
 TEST_F(ReceiveFrameTest, DrainsAfterABadChecksum) {
     Bytes corrupted = kIdentifyReply;
     corrupted[5] ^= 0x01;

@@ -1,0 +1,209 @@
+#include <dirent.h>
+#include <fcntl.h>
+#include <signal.h>
+#include <sys/stat.h>
+#include <sys/sysmacros.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <fstream>
+#include <sstream>
+
+#include "ComPorts.h"
+#include "ComPortsInternal.h"
+
+// Linux has no exclusive open: a program that holds a serial port may have
+// marked it in any of the conventional ways, or not at all. Everything here
+// looks without opening the device, so that a port held by somebody else is
+// never touched.
+namespace comports {
+namespace {
+
+constexpr const char* kLockPrefix = "LCK..";
+
+std::string ProgramOf(int pid) {
+    std::ifstream comm("/proc/" + std::to_string(pid) + "/comm");
+    std::string name;
+    std::getline(comm, name);
+    return name;
+}
+
+bool IsAlive(int pid) { return pid > 0 && (kill(pid, 0) == 0 || errno == EPERM); }
+
+// The PID in a lock file: ten ASCII digits and a newline (HDB style), or a
+// binary int as older programs write it. Nothing when it cannot be read at all.
+std::optional<int> LockFilePid(const std::string& path) {
+    int fd = open(path.c_str(), O_RDONLY | O_NOFOLLOW | O_CLOEXEC);
+    if (fd < 0) return std::nullopt;
+    char text[64] = {};
+    ssize_t size = read(fd, text, sizeof text - 1);
+    close(fd);
+    if (size <= 0) return 0;
+    if (size == sizeof(int) && (text[0] < ' ' || text[sizeof(int) - 1] < ' ')) {
+        int pid = 0;
+        std::memcpy(&pid, text, sizeof pid);
+        return pid;
+    }
+    return std::atoi(text);
+}
+
+// A lock file whose PID is dead was left by a program that crashed: it holds
+// nothing. One whose content makes no sense is taken at its word.
+std::optional<PortHolder> LockFileHolder(const std::string& device,
+                                         const std::vector<std::string>& lockFolders) {
+    for (const std::string& folder : lockFolders) {
+        std::optional<int> pid = LockFilePid(folder + "/" + LockFileName(device));
+        if (!pid) continue;
+        if (*pid <= 0) return PortHolder{0, "", "lock file"};
+        if (IsAlive(*pid)) return PortHolder{*pid, ProgramOf(*pid), "lock file"};
+    }
+    return std::nullopt;
+}
+
+// Every lock on the device node, flock or POSIX, from /proc/locks:
+// "1: FLOCK  ADVISORY  WRITE 1234 00:05:678 0 EOF" (major and minor in hex).
+std::optional<PortHolder> NodeLockHolder(const struct stat& node) {
+    std::ifstream locks("/proc/locks");
+    std::string line;
+    while (std::getline(locks, line)) {
+        std::istringstream fields(line);
+        std::string index, kind, mode, access, where;
+        int pid = 0;
+        if (!(fields >> index >> kind) || kind == "->") continue;
+        if (!(fields >> mode >> access >> pid >> where)) continue;
+        unsigned deviceMajor = 0;
+        unsigned deviceMinor = 0;
+        unsigned long inode = 0;
+        if (std::sscanf(where.c_str(), "%x:%x:%lu", &deviceMajor, &deviceMinor, &inode) != 3) {
+            continue;
+        }
+        if (makedev(deviceMajor, deviceMinor) == node.st_dev && inode == node.st_ino) {
+            std::string how = kind == "FLOCK" ? "flock" : "lock";
+            return pid > 0 ? PortHolder{pid, ProgramOf(pid), how} : PortHolder{0, "", how};
+        }
+    }
+    return std::nullopt;
+}
+
+}  // namespace
+
+std::vector<std::string> DefaultLockFolders() { return {"/run/lock", "/var/lock"}; }
+
+std::string LockFileName(const std::string& device) {
+    std::string name = device.rfind("/dev/", 0) == 0 ? device.substr(5) : device;
+    for (char& c : name) {
+        if (c == '/') c = '_';
+    }
+    return kLockPrefix + name;
+}
+
+// Every descriptor of every process is looked at by what it leads to, relative
+// to the folder already open: one call each, so that a scan of the whole system
+// takes a few milliseconds.
+std::optional<PortHolder> FindOpener(const std::string& device) {
+    struct stat node {};
+    if (stat(device.c_str(), &node) != 0 || !S_ISCHR(node.st_mode)) return std::nullopt;
+    DIR* processes = opendir("/proc");
+    if (processes == nullptr) return std::nullopt;
+    const int self = getpid();
+    std::optional<PortHolder> found;
+    while (!found) {
+        const dirent* process = readdir(processes);
+        if (process == nullptr) break;
+        char* end = nullptr;
+        const long pid = std::strtol(process->d_name, &end, 10);
+        if (pid <= 0 || *end != '\0' || pid == self) continue;
+        const int fdFolder =
+            openat(dirfd(processes), (std::string(process->d_name) + "/fd").c_str(),
+                   O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+        if (fdFolder < 0) continue;
+        DIR* descriptors = fdopendir(fdFolder);
+        if (descriptors == nullptr) {
+            close(fdFolder);
+            continue;
+        }
+        while (const dirent* descriptor = readdir(descriptors)) {
+            struct stat opened {};
+            if (descriptor->d_name[0] != '.' &&
+                fstatat(fdFolder, descriptor->d_name, &opened, 0) == 0 && S_ISCHR(opened.st_mode) &&
+                opened.st_rdev == node.st_rdev) {
+                found = PortHolder{static_cast<int>(pid), ProgramOf(static_cast<int>(pid)), "open"};
+                break;
+            }
+        }
+        closedir(descriptors);
+    }
+    closedir(processes);
+    return found;
+}
+
+std::optional<PortHolder> FindHolder(const std::string& device,
+                                     const std::vector<std::string>& lockFolders) {
+    if (std::optional<PortHolder> holder = LockFileHolder(device, lockFolders)) return holder;
+    struct stat node {};
+    if (stat(device.c_str(), &node) == 0) {
+        if (std::optional<PortHolder> holder = NodeLockHolder(node)) return holder;
+    }
+    return FindOpener(device);
+}
+
+PortDescription DescribePort(int n, const std::string& folder, bool systemPorts,
+                             const std::string& ttyClassDir,
+                             const std::vector<std::string>& lockFolders) {
+    PortDescription description;
+    description.number = n;
+    description.origin = IsFolderEntry(n, folder) ? PortOrigin::Folder : PortOrigin::System;
+    std::optional<std::string> device = ResolvePort(n, folder, systemPorts, ttyClassDir);
+    if (!device) return description;
+    description.device = *device;
+    if ((description.holder = FindHolder(*device, lockFolders))) {
+        description.state = PortState::Held;
+    } else if (access(device->c_str(), R_OK | W_OK) == 0) {
+        description.state = PortState::Free;
+    } else {
+        description.state = errno == ENOENT ? PortState::Missing : PortState::NotPermitted;
+    }
+    return description;
+}
+
+PortDescription DescribePort(int n, const std::string& folder, bool systemPorts) {
+    return DescribePort(n, folder, systemPorts, kTtyClassDir, DefaultLockFolders());
+}
+
+// Our own lock file is made whole under a temporary name and linked into place,
+// so that nobody ever reads it half-written; a stale one (dead PID) is replaced.
+bool TakeLockFile(const std::string& device, const std::vector<std::string>& lockFolders,
+                  std::string& path) {
+    path.clear();
+    const std::string pidText = std::to_string(getpid());
+    const std::string content =
+        std::string(10 - std::min<size_t>(10, pidText.size()), ' ') + pidText + "\n";
+    for (const std::string& folder : lockFolders) {
+        const std::string lock = folder + "/" + LockFileName(device);
+        const std::string temporary = folder + "/LTMP." + pidText;
+        int fd =
+            open(temporary.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_NOFOLLOW | O_CLOEXEC, 0644);
+        if (fd < 0) continue;  // not ours to write: the other marks must do
+        bool written =
+            write(fd, content.data(), content.size()) == static_cast<ssize_t>(content.size());
+        close(fd);
+        bool placed = written && link(temporary.c_str(), lock.c_str()) == 0;
+        bool taken = !placed && errno == EEXIST && LockFileHolder(device, {folder});
+        if (written && !placed && !taken) placed = rename(temporary.c_str(), lock.c_str()) == 0;
+        unlink(temporary.c_str());
+        if (taken || (placed && LockFilePid(lock) != getpid())) return false;
+        if (placed) path = lock;
+        return true;
+    }
+    return true;
+}
+
+void ReleaseLockFile(const std::string& path) {
+    if (LockFilePid(path) == getpid()) unlink(path.c_str());
+}
+
+}  // namespace comports

@@ -1,0 +1,245 @@
+#include <gtest/gtest.h>
+#include <signal.h>
+
+#include <algorithm>
+#include <chrono>
+#include <fstream>
+#include <memory>
+#include <sstream>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "SimProcess.h"
+
+// The built zantor against emulators in a private port folder, with the
+// system's ports off: what it prints, its exit codes, and what crossed the line.
+namespace {
+
+using simtest::SimProcess;
+
+struct Result {
+    int code = -1;
+    std::string out;
+    std::string err;
+};
+
+class ZantorTest : public testing::Test {
+protected:
+    SimProcess& Sim(int port, const std::vector<std::string>& extra = {}) {
+        auto sim = std::make_unique<SimProcess>();
+        std::vector<std::string> args = {"--port", std::to_string(port), "--folder", folder.Path(),
+                                         "--trace"};
+        args.insert(args.end(), extra.begin(), extra.end());
+        EXPECT_TRUE(sim->Start(args));
+        EXPECT_TRUE(sim->WaitReady()) << sim->Transcript();
+        sims.push_back(std::move(sim));
+        return *sims.back();
+    }
+
+    void Start(simtest::ProgramRun& run, const std::vector<std::string>& args) {
+        ASSERT_TRUE(run.Start(ZANTOR_PATH, args, {"ZANTOR_PORT_FOLDER=" + folder.Path()}));
+    }
+
+    Result Zantor(const std::vector<std::string>& args, int timeoutMs = 30000) {
+        simtest::ProgramRun run;
+        Start(run, args);
+        Result result;
+        result.code = run.WaitExit(timeoutMs).value_or(-1);
+        result.out = run.Out();
+        result.err = run.Err();
+        return result;
+    }
+
+    std::string File(const std::string& name, const std::string& text) {
+        const std::string path = folder.Entry(name);
+        std::ofstream(path) << text;
+        return path;
+    }
+
+    // The frames the emulator received, in hex as its trace shows them.
+    static std::vector<std::string> Received(const SimProcess& sim) {
+        std::vector<std::string> frames;
+        std::istringstream lines(sim.Transcript());
+        for (std::string line; std::getline(lines, line);) {
+            const auto trace = simtest::ParseTraceLine(line);
+            if (trace && trace->tag == "RX") frames.push_back(line.substr(line.find("RX") + 3));
+        }
+        return frames;
+    }
+
+    static bool ReceivedStarting(const SimProcess& sim, const std::string& prefix) {
+        const std::vector<std::string> frames = Received(sim);
+        return std::any_of(frames.begin(), frames.end(),
+                           [&](const std::string& frame) { return frame.rfind(prefix, 0) == 0; });
+    }
+
+    // The CSV rows (header included) once there are count of them, or what
+    // there is after 15 s.
+    static std::vector<std::string> Rows(const std::string& path, size_t count) {
+        std::vector<std::string> rows;
+        for (int wait = 0; wait < 300; ++wait) {
+            rows.clear();
+            std::ifstream file(path);
+            for (std::string row; std::getline(file, row);) rows.push_back(row);
+            if (rows.size() >= count) break;
+            std::this_thread::sleep_for(std::chrono::milliseconds(50));
+        }
+        return rows;
+    }
+
+    simtest::TempPortFolder folder;
+    std::vector<std::unique_ptr<SimProcess>> sims;
+};
+
+struct Case {
+    std::vector<std::string> args;
+    int code;
+    const char* out;  // contained in stdout
+    const char* err;  // contained in stderr
+};
+
+TEST_F(ZantorTest, CommandsPrintAndExitAsDocumented) {
+    Sim(3);
+    const std::vector<Case> cases = {
+        {{"ports"}, 0, "COM3   /dev/pts/", ""},
+        {{"ports", "--probe"}, 0, "port folder  free, ZANTOR-40 serial 00313 firmware 7", ""},
+        {{"identify"}, 0, "): ZANTOR-40 (type 1064), serial 00313, firmware 7", ""},
+        {{"identify", "--port", "3", "--json"}, 0, "\"serial\": 313,\n  \"firmware\": 7\n}", ""},
+        {{"identify", "--port", "7"}, 3, "", "no reader answers on COM7"},
+        {{"config", "get", "--port", "3"}, 0, "record:               01 C0 05 03 60 00 03 00", ""},
+        {{"config", "set", "--port", "3"}, 2, "", "PROFILE is required"},
+        {{"upgrade", "--port", "3", "--yes"}, 0, "firmware 7 is up to date (image 7)", ""},
+        {{"send", "--port", "3", "T", "L", "--led", "red", "--time", "0", "--buzzer", "11110000"},
+         0,
+         "Rozkaz: 08,00,4C,01,00,0F,",
+         ""},
+        {{"send", "--port", "3", "T"}, 0, "Odebrane: 06,00,D4,00,5F,AC", ""},
+        {{"send", "--port", "3", "X"}, 2, "", "COMMAND"},
+        {{"station", "--profile", "none.json", "--ports", "9-3"}, 2, "", "--ports"},
+    };
+    for (const Case& c : cases) {
+        const Result result = Zantor(c.args);
+        SCOPED_TRACE(c.args[0] + " " + c.args.back());
+        EXPECT_EQ(result.code, c.code) << result.err;
+        EXPECT_NE(result.out.find(c.out), std::string::npos) << result.out;
+        EXPECT_NE(result.err.find(c.err), std::string::npos) << result.err;
+    }
+
+    // A card shown while the monitor runs, as the Test page would log it.
+    simtest::ProgramRun monitor;
+    Start(monitor, {"monitor", "--port", "3", "--duration", "1.5"});
+    std::this_thread::sleep_for(std::chrono::milliseconds(700));
+    sims.front()->SendLine("c");
+    EXPECT_EQ(monitor.WaitExit(10000), 0);
+    EXPECT_NE(monitor.Out().find("Z  0004886718345<CR><LF>\n"), std::string::npos) << monitor.Out();
+}
+
+TEST_F(ZantorTest, UpgradeBringsAnOutdatedReaderUpToDate) {
+    SimProcess& sim = Sim(3, {"--firmware", "6", "--no-pacing"});
+    const Result result = Zantor({"upgrade", "--port", "3", "--yes"});
+    EXPECT_EQ(result.code, 0) << result.err;
+    EXPECT_NE(result.out.find("ZANTOR-40 serial 00313: firmware 6 -> 7"), std::string::npos);
+    // Off a terminal the progress is a few plain messages, not a redrawn line.
+    EXPECT_EQ(result.out.find('\r'), std::string::npos);
+    EXPECT_TRUE(ReceivedStarting(sim, "05 00 7A"));  // 'z' closes the transfer
+}
+
+TEST_F(ZantorTest, ProfileMovesFromOneReaderToAnother) {
+    Sim(3, {"--config", "80 C0 FF 81 00 00 03 00"});
+    SimProcess& target = Sim(5);
+    const Result read = Zantor({"config", "get", "--port", "3", "--json"});
+    ASSERT_EQ(read.code, 0) << read.err;
+    const std::string profile = File("moved.json", read.out);
+
+    const Result dry = Zantor({"config", "set", "--dry-run", profile});
+    EXPECT_EQ(dry.out.size(), 17u * 3);  // 17 bytes in hex, spaced, and a line end
+    const Result written = Zantor({"config", "set", "--port", "5", profile});
+    EXPECT_EQ(written.code, 0) << written.err;
+    EXPECT_TRUE(ReceivedStarting(target, "11 00 43 80 C0 FF 81 00 00 03 00"));
+    EXPECT_EQ(Zantor({"config", "get", "--port", "5", "--json"}).out, read.out);
+}
+
+TEST_F(ZantorTest, BadProfilesAreRefusedWithNothingOnTheWire) {
+    SimProcess& sim = Sim(3);
+    const std::string good = Zantor({"config", "get", "--port", "3", "--json"}).out;
+    const size_t before = Received(sim).size();
+    const std::vector<std::pair<std::string, const char*>> profiles = {
+        {"output: ascii", "not a JSON document"},
+        {"{\"output\": \"ascii\", \"volume\": 3}", "unknown field \"volume\""},
+        {good.substr(0, good.find("\"record\"")) + "\"record\": \"00\"}",
+         "\"record\": \"00\" is not allowed"},
+    };
+    for (const auto& [text, message] : profiles) {
+        const Result result = Zantor({"config", "set", "--port", "3", File("bad.json", text)});
+        EXPECT_EQ(result.code, 6);
+        EXPECT_NE(result.err.find(message), std::string::npos) << result.err;
+    }
+    EXPECT_EQ(Received(sim).size(), before);
+}
+
+TEST_F(ZantorTest, StationProvisionsFourReadersAtOnce) {
+    SimProcess& current = Sim(1);
+    SimProcess& outdated = Sim(2, {"--firmware", "6", "--serial", "77", "--no-pacing"});
+    // Answers the identification and the write, then is gone before the read-back.
+    SimProcess& vanishing = Sim(3, {"--serial", "99", "--vanish-after", "2"});
+    SimProcess& other = Sim(4, {"--type", "2098", "--serial", "453", "--firmware", "8"});
+    const std::string profile =
+        File("profile.json", Zantor({"config", "get", "--port", "1", "--json"}).out);
+    const std::string log = folder.Entry("log.csv");
+    const Result result = Zantor(
+        {"station", "--profile", profile, "--ports", "1-6", "--upgrade", "--once", "--log", log});
+    EXPECT_EQ(result.code, 4) << result.err;
+    EXPECT_NE(result.err.find("4 readers, 1 failed"), std::string::npos) << result.err;
+
+    std::vector<std::string> rows = Rows(log, 5);
+    ASSERT_EQ(rows.size(), 5u);
+    EXPECT_EQ(rows[0],
+              "time,port,device,type,serial,firmware_before,firmware_after,record,result,error\r");
+    std::sort(rows.begin() + 1, rows.end(), [](const std::string& a, const std::string& b) {
+        return a.substr(a.find(",COM")) < b.substr(b.find(",COM"));
+    });
+    const std::vector<std::string> expected = {
+        ",ZANTOR-40,00313,7,7,01 C0 05 03 60 00 03 00,ok,\r",
+        ",ZANTOR-40,00077,6,7,01 C0 05 03 60 00 03 00,ok,\r",
+        ",ZANTOR-40,00099,7,7,01 C0 05 03 60 00 03 00,failed,communication error while "
+        "writing the configuration\r",
+        ",ZANTOR-50,00453,8,8,01 C0 05 03 60 00 03 00,ok,\r"};
+    for (size_t i = 0; i < expected.size(); ++i) {
+        const std::string& row = rows[i + 1];
+        EXPECT_EQ(row.substr(19, 6), "Z,COM" + std::to_string(i + 1)) << row;
+        ASSERT_GE(row.size(), expected[i].size());
+        EXPECT_EQ(row.substr(row.size() - expected[i].size()), expected[i]) << row;
+    }
+    EXPECT_TRUE(ReceivedStarting(outdated, "05 00 7A"));
+    // Each reader shows its result: green and a short beep, red and a long one.
+    for (SimProcess* sim : {&current, &outdated, &other}) {
+        EXPECT_TRUE(ReceivedStarting(*sim, "08 00 4C 02 00 03")) << sim->Transcript();
+    }
+    EXPECT_FALSE(ReceivedStarting(vanishing, "08 00 4C"));
+}
+
+TEST_F(ZantorTest, StationTakesTheNextReaderOnlyOnceTheLastHasGone) {
+    Sim(3, {"--serial", "1"});
+    const std::string profile =
+        File("profile.json", Zantor({"config", "get", "--port", "3", "--json"}).out);
+    const std::string log = folder.Entry("log.csv");
+    simtest::ProgramRun station;
+    Start(station, {"station", "--profile", profile, "--ports", "3", "--log", log});
+    ASSERT_EQ(Rows(log, 2).size(), 2u);
+    // The same reader left in the jig is not provisioned again.
+    std::this_thread::sleep_for(std::chrono::milliseconds(2500));
+    EXPECT_EQ(Rows(log, 0).size(), 2u);
+    sims.back()->Stop();
+    Sim(3, {"--serial", "2"});
+    const std::vector<std::string> rows = Rows(log, 3);
+    ASSERT_EQ(rows.size(), 3u);
+    EXPECT_NE(rows[2].find(",00002,"), std::string::npos) << rows[2];
+
+    station.Signal(SIGINT);
+    EXPECT_EQ(station.WaitExit(10000), 0);
+    EXPECT_NE(station.Err().find("stopping"), std::string::npos) << station.Err();
+    EXPECT_NE(station.Out().find("COM3 reader removed"), std::string::npos) << station.Out();
+}
+
+}  // namespace
