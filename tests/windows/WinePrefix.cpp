@@ -8,7 +8,6 @@
 
 #include <cerrno>
 #include <chrono>
-#include <cstdlib>
 #include <filesystem>
 #include <fstream>
 #include <sstream>
@@ -20,6 +19,8 @@ extern char** environ;
 namespace winetest {
 namespace {
 
+constexpr int kPrefixLimitMs = 300'000;
+
 std::string ReadFile(const std::string& path) {
     std::ifstream in(path, std::ios::binary);
     std::ostringstream text;
@@ -27,13 +28,13 @@ std::string ReadFile(const std::string& path) {
     return text.str();
 }
 
-// Spawns argv in a process group of its own, its output going to the two files.
-pid_t Spawn(const std::vector<std::string>& args, const std::string& outPath,
-            const std::string& errPath) {
+// Runs argv in a process group of its own, output to the two files; the whole
+// group is killed when it outlives the limit.
+std::optional<int> RunFor(const std::vector<std::string>& args, const std::string& outPath,
+                          const std::string& errPath, int timeoutMs) {
     std::vector<char*> argv;
     for (const std::string& arg : args) argv.push_back(const_cast<char*>(arg.c_str()));
     argv.push_back(nullptr);
-
     posix_spawn_file_actions_t actions;
     posix_spawn_file_actions_init(&actions);
     posix_spawn_file_actions_addopen(&actions, STDIN_FILENO, "/dev/null", O_RDONLY, 0);
@@ -44,52 +45,29 @@ pid_t Spawn(const std::vector<std::string>& args, const std::string& outPath,
     posix_spawnattr_t attributes;
     posix_spawnattr_init(&attributes);
     posix_spawnattr_setflags(&attributes, POSIX_SPAWN_SETPGROUP);
-    posix_spawnattr_setpgroup(&attributes, 0);
     pid_t pid = -1;
-    if (posix_spawnp(&pid, argv[0], &actions, &attributes, argv.data(), environ) != 0) pid = -1;
+    const int spawned = posix_spawnp(&pid, argv[0], &actions, &attributes, argv.data(), environ);
     posix_spawnattr_destroy(&attributes);
     posix_spawn_file_actions_destroy(&actions);
-    return pid;
-}
+    if (spawned != 0) return std::nullopt;
 
-}  // namespace
-
-WineProgram::WineProgram(pid_t pid, std::string outPath, std::string errPath)
-    : pid(pid), outPath(std::move(outPath)), errPath(std::move(errPath)) {}
-
-WineProgram::WineProgram(WineProgram&& other) noexcept
-    : pid(std::exchange(other.pid, -1)),
-      outPath(std::move(other.outPath)),
-      errPath(std::move(other.errPath)) {}
-
-WineProgram::~WineProgram() {
-    if (pid > 0) Wait(0);
-}
-
-std::optional<int> WineProgram::Wait(int timeoutMs) {
-    if (pid <= 0) return std::nullopt;
     const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs);
     int status = 0;
     for (;;) {
-        pid_t done = waitpid(pid, &status, WNOHANG);
+        const pid_t done = waitpid(pid, &status, WNOHANG);
         if (done == pid) break;
-        if (done < 0 && errno == EINTR) continue;
-        if (done < 0 || std::chrono::steady_clock::now() >= deadline) {
-            kill(-pid, SIGKILL);
-            waitpid(pid, &status, 0);
-            pid = -1;
-            return std::nullopt;
+        if ((done == 0 || errno == EINTR) && std::chrono::steady_clock::now() < deadline) {
+            std::this_thread::sleep_for(std::chrono::milliseconds(5));
+            continue;
         }
-        std::this_thread::sleep_for(std::chrono::milliseconds(5));
+        kill(-pid, SIGKILL);
+        waitpid(pid, &status, 0);
+        return std::nullopt;
     }
-    pid = -1;
-    if (WIFEXITED(status)) return WEXITSTATUS(status);
-    return 128 + WTERMSIG(status);
+    return WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
 }
 
-std::string WineProgram::Out() const { return ReadFile(outPath); }
-
-std::string WineProgram::Err() const { return ReadFile(errPath); }
+}  // namespace
 
 WinePrefix::WinePrefix(std::string scriptPath) : script(std::move(scriptPath)) {
     std::string pattern = "/tmp/zantor_wine.XXXXXX";
@@ -98,27 +76,22 @@ WinePrefix::WinePrefix(std::string scriptPath) : script(std::move(scriptPath)) {
         return;
     }
     path = pattern;
-    // The session's wineserver stays until the prefix goes, so that the Windows
+    // The session's wineserver stays until the prefix goes, so that Wine's own
     // services start once and not for every program.
-    if (!RunScript({}) || !RunScript({"wineserver", "-p"})) {
-        problem = "scripts/wine.sh could not make the prefix " + path;
+    for (const auto& command : {std::vector<std::string>{}, {"wineserver", "-p"}}) {
+        const Outcome made = Script(command, kPrefixLimitMs);
+        if (made.status != 0) {
+            problem = "scripts/wine.sh could not make " + path + ": " + made.err;
+            return;
+        }
     }
 }
 
 WinePrefix::~WinePrefix() {
     if (path.empty()) return;
-    RunScript({"wineserver", "-k"});
+    Script({"wineserver", "-k"}, kPrefixLimitMs);
     std::error_code ignored;
     std::filesystem::remove_all(path, ignored);
-}
-
-bool WinePrefix::RunScript(const std::vector<std::string>& command) const {
-    std::vector<std::string> args{"bash", script, path};
-    args.insert(args.end(), command.begin(), command.end());
-    WineProgram run(Spawn(args, path + "/script.out", path + "/script.err"), path + "/script.out",
-                    path + "/script.err");
-    std::optional<int> status = run.Wait(300'000);
-    return status && *status == 0;
 }
 
 bool WinePrefix::LinkPort(int n, const std::string& device) const {
@@ -130,11 +103,23 @@ void WinePrefix::UnlinkPort(int n) const {
     unlink((path + "/dosdevices/com" + std::to_string(n)).c_str());
 }
 
-WineProgram WinePrefix::Start(const std::vector<std::string>& wineArgs) {
-    std::vector<std::string> args{"bash", script, path, "wine"};
-    args.insert(args.end(), wineArgs.begin(), wineArgs.end());
-    const std::string stem = path + "/run" + std::to_string(++started);
-    return WineProgram(Spawn(args, stem + ".out", stem + ".err"), stem + ".out", stem + ".err");
+Outcome WinePrefix::Wine(const std::vector<std::string>& args, int timeoutMs) const {
+    std::vector<std::string> command{"wine"};
+    command.insert(command.end(), args.begin(), args.end());
+    return Script(command, timeoutMs);
+}
+
+Outcome WinePrefix::Script(const std::vector<std::string>& command, int timeoutMs) const {
+    std::vector<std::string> args{"bash", script, path};
+    args.insert(args.end(), command.begin(), command.end());
+    const auto started = std::chrono::steady_clock::now();
+    Outcome outcome;
+    outcome.status = RunFor(args, path + "/run.out", path + "/run.err", timeoutMs);
+    outcome.seconds =
+        std::chrono::duration<double>(std::chrono::steady_clock::now() - started).count();
+    outcome.out = ReadFile(path + "/run.out");
+    outcome.err = ReadFile(path + "/run.err");
+    return outcome;
 }
 
 }  // namespace winetest

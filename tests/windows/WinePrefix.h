@@ -1,7 +1,5 @@
 #pragma once
 
-#include <sys/types.h>
-
 #include <optional>
 #include <string>
 #include <vector>
@@ -11,57 +9,38 @@
 // long as the prefix, so that every program of the run shares one Wine session.
 namespace winetest {
 
-// A program started under the prefix, its standard output and error kept in
-// files of the prefix folder.
-class WineProgram {
-public:
-    WineProgram(const WineProgram&) = delete;
-    WineProgram& operator=(const WineProgram&) = delete;
-    WineProgram(WineProgram&& other) noexcept;
-    ~WineProgram();
-
-    // The exit status once the program ended within timeoutMs; otherwise it is
-    // killed and nothing is returned.
-    std::optional<int> Wait(int timeoutMs);
-    std::string Out() const;
-    std::string Err() const;
-
-private:
-    friend class WinePrefix;
-    WineProgram(pid_t pid, std::string outPath, std::string errPath);
-
-    pid_t pid = -1;
-    std::string outPath;
-    std::string errPath;
+struct Outcome {
+    std::optional<int> status;  // none when the program was killed for its time
+    std::string out;
+    std::string err;
+    double seconds = 0;
 };
 
 class WinePrefix {
 public:
-    // scriptPath: scripts/wine.sh. Creating the prefix takes half a minute or more.
+    // scriptPath: scripts/wine.sh. Making the prefix takes half a minute or more.
     explicit WinePrefix(std::string scriptPath);
     ~WinePrefix();
     WinePrefix(const WinePrefix&) = delete;
     WinePrefix& operator=(const WinePrefix&) = delete;
 
-    // False when the prefix could not be made; Problem() says why.
-    bool Ready() const { return problem.empty(); }
+    // Empty when the prefix is ready, else why it is not.
     const std::string& Problem() const { return problem; }
 
     // COM n of the prefix leads to this pseudo-terminal from now on.
     bool LinkPort(int n, const std::string& device) const;
     void UnlinkPort(int n) const;
 
-    // Starts wine with these arguments (a Windows program and its own).
-    WineProgram Start(const std::vector<std::string>& wineArgs);
+    // Runs wine with these arguments (a Windows program and its own); one that
+    // outlives timeoutMs is killed.
+    Outcome Wine(const std::vector<std::string>& args, int timeoutMs) const;
 
 private:
-    // Runs the script with a command and waits for it.
-    bool RunScript(const std::vector<std::string>& command) const;
+    Outcome Script(const std::vector<std::string>& command, int timeoutMs) const;
 
     std::string script;
     std::string path;
     std::string problem;
-    int started = 0;
 };
 
 }  // namespace winetest
