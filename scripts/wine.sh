@@ -7,18 +7,20 @@
 # - a fresh Wine prefix maps com1, com2... to /dev/ttyS0, /dev/ttyS1... (and the
 #   console of many machines is /dev/ttyS0), and Wine's mount manager maps them
 #   again each time a Wine session starts. Here the mount manager is never loaded
-#   (mountmgr.sys disabled), and should it ever be, HKLM\Software\Wine\Ports
-#   holds an empty name for COM1 to COM255, which hides them;
+#   (mountmgr.sys disabled); should it ever be, HKLM\Software\Wine\Ports gives
+#   COM1 to COM255 empty names, which leaves it only COM256 for the first system
+#   port, beyond any number zantor opens;
 # - before COMMAND runs, every com* link of the prefix that leads anywhere but to
 #   a pseudo-terminal (/dev/pts/N) is removed.
 # Link COM n to an emulator yourself: ln -s /dev/pts/5 PREFIX/dosdevices/com3
 #
 # With no COMMAND it only makes sure that the prefix exists. Wine runs headless
-# and offline: no display, no debug output, no Mono or Gecko installers.
+# and offline: no display, no debug output, no Mono or Gecko installers, and no
+# menu entries or file associations written to the user's home.
 set -euo pipefail
 
 if [ $# -lt 1 ]; then
-  sed -n '2,16s/^# \{0,1\}//p' "$0" >&2
+  sed -n '2,19s/^# \{0,1\}//p' "$0" >&2
   exit 2
 fi
 prefix=$(realpath -m "$1")
@@ -26,7 +28,7 @@ shift
 
 unset DISPLAY WAYLAND_DISPLAY
 export WINEPREFIX="$prefix" WINEDEBUG=-all WINEARCH=win64
-export WINEDLLOVERRIDES="mscoree,mshtml=;mountmgr.sys=d"
+export WINEDLLOVERRIDES="mscoree,mshtml=;mountmgr.sys=d;winemenubuilder.exe=d"
 
 # Leaves in dosdevices only the COM links that lead to pseudo-terminals.
 keep_only_pty_links() {
