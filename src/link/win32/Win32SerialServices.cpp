@@ -121,10 +121,6 @@ bool Win32SerialServices::SetTimeouts(PortHandle handle, const CommTimeouts& tim
     win.ReadTotalTimeoutConstant = timeouts.readTotalTimeoutConstant;
     win.WriteTotalTimeoutMultiplier = timeouts.writeTotalTimeoutMultiplier;
     win.WriteTotalTimeoutConstant = timeouts.writeTotalTimeoutConstant;
-    if (win.ReadIntervalTimeout == 0 && win.ReadTotalTimeoutMultiplier == 0 &&
-        win.ReadTotalTimeoutConstant == 0) {
-        win.ReadIntervalTimeout = MAXDWORD;
-    }
     return SetCommTimeouts(port, &win) != 0;
 }
 

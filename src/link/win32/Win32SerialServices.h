@@ -20,13 +20,11 @@
 //   that LineSettings does not carry stay as the driver delivered them. Windows
 //   drivers refuse settings they cannot apply rather than applying part of them,
 //   so SetCommState's own answer is the answer; nothing is read back.
-// - Windows reads all-zero read timeouts as "no timeout at all"; the contract
-//   reads them as "no time to wait", which Win32 spells as a read interval of
-//   MAXDWORD with zero totals, and SetTimeouts passes that instead. Windows
-//   likewise reads all-zero write timeouts as "wait until written"; no caller
-//   asks for them, and they are passed unchanged.
-// - A read interval of MAXDWORD keeps its Win32 meaning (return at once with
-//   what has arrived), whatever the totals.
+// - The timeouts go to the driver as they are. Two Win32 readings differ from
+//   the contract: all-zero read (or write) timeouts mean no timeout at all, not
+//   no time to wait, and a read interval of MAXDWORD means "return at once with
+//   what has arrived". The link never asks for either: its read and write
+//   constants are 61 ms or more and its read interval is 0.
 // - Write returns when the driver has taken the bytes; a Windows serial driver
 //   completes a write once its bytes have gone to the UART, which is the
 //   contract's "written".
