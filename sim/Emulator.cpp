@@ -187,7 +187,9 @@ EndReason Emulator::Run(const sigset_t& waitMask) {
         const int64_t now = NowNs();
         // Opens and closes first: a request can only come from a program that
         // has already opened the port, so its reply is never thrown away.
-        pty.HandleWatchEvents();
+        // A program that has just opened the port is listened to at once, even
+        // if the last one's close made the master report a hang-up a moment ago.
+        if (pty.HandleWatchEvents()) hungUpUntil = 0;
         Receive(now);
         PresentDueCards(now);
         if (!transmitter.Service(pty.Master(), pty.Listened(), now)) {

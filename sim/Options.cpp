@@ -4,6 +4,7 @@
 #include <cctype>
 #include <cmath>
 #include <cstdlib>
+#include <filesystem>
 #include <fstream>
 #include <functional>
 #include <iterator>
@@ -382,9 +383,13 @@ ParseOutcome ParseOptions(int argc, const char* const* argv, SimOptions& options
         return ParseOutcome::kError;
     }
     if (!options.imagePath.empty()) {
+        // A folder opens as a stream too, and only its first read fails.
+        std::error_code ignored;
         std::ifstream file(options.imagePath, std::ios::binary);
-        if (file.is_open()) options.image.assign(std::istreambuf_iterator<char>(file), {});
-        if (!file.is_open() || file.bad()) {
+        const bool readable =
+            file.is_open() && std::filesystem::is_regular_file(options.imagePath, ignored);
+        if (readable) options.image.assign(std::istreambuf_iterator<char>(file), {});
+        if (!readable || file.bad()) {
             error = "cannot read the image '" + options.imagePath + "'";
             return ParseOutcome::kError;
         }

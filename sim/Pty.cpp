@@ -91,8 +91,8 @@ bool Pty::Open(std::string& error) {
     return true;
 }
 
-void Pty::HandleWatchEvents() {
-    if (watch < 0) return;
+bool Pty::HandleWatchEvents() {
+    if (watch < 0) return false;
     alignas(inotify_event) char buffer[4096];
     bool opened = false;
     bool closed = false;
@@ -114,6 +114,7 @@ void Pty::HandleWatchEvents() {
     } else if (opened) {
         listened = true;
     }
+    return opened && listened;
 }
 
 void Pty::Close() {

@@ -28,8 +28,9 @@ public:
     bool Listened() const { return unwatched || listened; }
     // Descriptor that becomes readable when the slave is opened or closed.
     int WatchFd() const { return watch; }
-    // Takes the pending open and close events.
-    void HandleWatchEvents();
+    // Takes the pending open and close events; true when the slave was opened
+    // and is still open.
+    bool HandleWatchEvents();
 
 private:
     int master = -1;

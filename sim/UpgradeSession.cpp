@@ -5,6 +5,8 @@
 
 namespace {
 
+// The image layout is read here on its own, not with the program's image code,
+// so that a fault there is not mirrored by the program's test partner.
 constexpr size_t kHeaderSize = 16;
 constexpr size_t kBlockSize = 520;
 constexpr size_t kRecordSize = 8;

@@ -221,7 +221,6 @@ int RunUpgrade(Session& session, int port, const std::string& imagePath, bool ye
     std::optional<upgrade::Image> given;
     if (!imagePath.empty()) {
         given = upgrade::Image(reinterpret_cast<const uint8_t*>(file.data()), file.size());
-        CheckImage(*given, link);
     }
     const std::optional<upgrade::Image> candidate = CandidateImage(link, given);
     if (!candidate) {
@@ -229,6 +228,7 @@ int RunUpgrade(Session& session, int port, const std::string& imagePath, bool ye
                                      ModelName(link), link.typeCode));
         return kExitDone;
     }
+    CheckImage(*candidate, link);
     const uint16_t version = upgrade::Version(*candidate);
     const std::optional<upgrade::Image> image = ImageDue(link, candidate);
     if (!image) {
@@ -241,7 +241,6 @@ int RunUpgrade(Session& session, int port, const std::string& imagePath, bool ye
                               ModelName(link), link.serialNumber));
         return kExitDone;
     }
-    CheckImage(*image, link);
     if (!yes) {
         if (!IsTerminal(stdin)) throw Failure(kExitUsage, "no terminal to ask: confirm with --yes");
         session.out.Message(fmt::format(

@@ -43,7 +43,9 @@ void Output::Board(const std::vector<std::string>& lines) {
     if (progressShown) fmt::print("\r\033[K");
     progressShown = false;
     if (boardLines > 0) fmt::print("\033[{}A", boardLines);
-    for (const std::string& line : lines) fmt::print("\r{}\033[K\n", line);
+    // A line wider than the terminal would wrap and throw the redraw off by a
+    // row; the terminal is at least 80 columns wide.
+    for (const std::string& line : lines) fmt::print("\r{:.79}\033[K\n", line);
     boardLines = lines.size();
     std::fflush(stdout);
 }

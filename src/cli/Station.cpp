@@ -29,6 +29,7 @@ namespace {
 // asked whether it is still there.
 constexpr auto kWatchInterval = std::chrono::milliseconds(1000);
 constexpr auto kGoneInterval = std::chrono::milliseconds(1000);
+constexpr int kSilentChecks = 3;
 constexpr auto kScreenInterval = std::chrono::milliseconds(100);
 
 // The result shown on the reader itself, held until it is unplugged (time 0):
@@ -165,7 +166,7 @@ public:
 
     void Run() {
         while (!shared.Stopping()) {
-            shared.SetState(port, "watching");
+            shared.SetState(port, last.empty() ? "watching" : "watching   last: " + last);
             if (!link.SelectPort(port) || !link.Identify()) {
                 link.ClosePort();
                 if (options.once || shared.Pause(kWatchInterval)) break;
@@ -225,8 +226,8 @@ private:
         ShowOnReader(code == kExitDone);
         const std::string result = code == kExitDone ? "OK" : fmt::format("FAILED: {}", error);
         shared.Event(port, fmt::format("{}: {}", reader, result));
-        shared.SetState(port, fmt::format("{}  {}{}", reader, result,
-                                          options.once ? "" : "  (remove the reader)"));
+        last = fmt::format("{}  {}", reader, result);
+        shared.SetState(port, last + (options.once ? "" : "  (remove the reader)"));
     }
 
     void ShowOnReader(bool success) {
@@ -239,23 +240,28 @@ private:
         link.ReceiveFrame(kLReply, 1, &status, 0);
     }
 
-    // The reader is asked, on its own port, whether it is still there; a port
-    // that has lost its device or a silent port means it has gone, another
-    // serial number means it was swapped meanwhile.
+    // The reader is asked, on its own port, whether it is still there. A port
+    // that has lost its device, or another serial number (swapped meanwhile),
+    // means at once that it has gone; silence only when it lasts, because a
+    // reply that comes late on a busy machine is no removal.
     void WaitUntilGone() {
         const uint16_t serial = link.serialNumber;
         const uint16_t type = link.typeCode;
+        int silent = 0;
         while (!shared.Pause(kGoneInterval)) {
-            const bool present = link.SelectPort(port) && link.Identify() &&
-                                 link.serialNumber == serial && link.typeCode == type;
-            if (!present) {
+            if (!link.SelectPort(port)) break;
+            if (!link.Identify()) {
                 link.ClosePort();
-                shared.Event(port, "reader removed");
-                return;
+                if (++silent < kSilentChecks) continue;
+                break;
             }
+            if (link.serialNumber != serial || link.typeCode != type) break;
+            silent = 0;
             std::array<uint8_t, Zantor50::kPollSize> unread{};
             link.PollBytes(unread.data());
         }
+        link.ClosePort();
+        if (!shared.Stopping()) shared.Event(port, "reader removed");
     }
 
     Shared& shared;
@@ -265,6 +271,7 @@ private:
     int port;
     std::unique_ptr<SerialServices> services;
     Zantor50 link;
+    std::string last;  // the result of the last reader, shown while watching
 };
 
 }  // namespace
@@ -279,9 +286,9 @@ int RunStation(Output& out, const PortSetup& setup, const StationOptions& option
     if (!options.logPath.empty()) log = std::make_unique<CsvLog>(options.logPath, kLogHeader);
 
     Shared shared(out, options.first, options.last, log.get());
-    CatchInterrupts(
-        "zantor: stopping; readers being upgraded or written are finished first (Ctrl-C again "
-        "to stop at once)\n");
+    // Told from here rather than from the handler, so that the board is redrawn
+    // below the message.
+    CatchInterrupts(nullptr);
     std::vector<std::unique_ptr<Worker>> workers;
     std::vector<std::thread> threads;
     std::atomic<int> running{0};
@@ -298,7 +305,12 @@ int RunStation(Output& out, const PortSetup& setup, const StationOptions& option
                              options.last, HexBytes(record.data(), record.size())));
     }
     while (running > 0) {
-        if (Interrupts() > 0 && !shared.Stopping()) shared.Stop();
+        if (Interrupts() > 0 && !shared.Stopping()) {
+            shared.Stop();
+            out.Message(
+                "zantor: stopping; readers being upgraded or written are finished first (Ctrl-C "
+                "again to stop at once)");
+        }
         shared.Draw(fmt::format("zantor station  COM{}-COM{}  record {}  readers {}  failed {}{}",
                                 options.first, options.last, HexBytes(record.data(), record.size()),
                                 shared.Readers(), shared.Failed(),
@@ -306,7 +318,7 @@ int RunStation(Output& out, const PortSetup& setup, const StationOptions& option
         std::this_thread::sleep_for(kScreenInterval);
     }
     for (std::thread& thread : threads) thread.join();
-    shared.Draw("zantor station  stopped");
+    shared.Draw(fmt::format("zantor station  COM{}-COM{}  stopped", options.first, options.last));
     const std::string summary =
         fmt::format("{} readers, {} failed", shared.Readers(), shared.Failed());
     out.Message(summary);

@@ -1,6 +1,8 @@
 // Timings of the line-bound work against the emulator paced at 19200 baud 8-N-1,
 // each next to its floor: the bytes that must cross the line at the line rate,
-// both ways, plus the waits that the program must make. Not a test: it prints a
+// both ways, plus the waits that the program must make. Every figure is taken
+// twice: on the pseudo-terminal, whose output queue reads empty at once, and on
+// a modelled UART, whose queue drains at the line rate. Not a test: it prints a
 // table (`make bench`).
 
 #include <time.h>
@@ -18,10 +20,12 @@
 #include <string>
 #include <vector>
 
+#include "ComPortsInternal.h"
 #include "Dialogs.h"
 #include "MainWin.h"
 #include "PosixSerialServices.h"
 #include "SimProcess.h"
+#include "UartModel.h"
 #include "WorkWin.h"
 
 namespace {
@@ -77,7 +81,8 @@ public:
 // a private port folder (COM1 and COM2 have no device).
 class Bench {
 public:
-    explicit Bench(const std::vector<std::string>& simArgs) {
+    Bench(const std::vector<std::string>& simArgs, TtyDriver* driver)
+        : services{{folder.Path(), /*systemPorts=*/false, comports::DefaultLockFolders(), driver}} {
         std::vector<std::string> all = {"--port",        "3", "--folder",  folder.Path(),
                                         "--reply-delay", "0", "--no-stdin"};
         all.insert(all.end(), simArgs.begin(), simArgs.end());
@@ -103,25 +108,29 @@ public:
 
     simtest::TempPortFolder folder;
     simtest::SimProcess sim;
-    PosixSerialServices services{{folder.Path(), /*systemPorts=*/false}};
+    PosixSerialServices services;
     YesDialogs dialogs;
     TMainWin win{services, dialogs};
     TWorkWin work;
 };
 
 struct Row {
-    const char* what;
+    std::string what;
     std::vector<double> samples;
     double floor;
     const char* unit;
 };
 
 void Print(const std::vector<Row>& rows) {
-    std::printf("%-46s %10s %10s %8s\n", "measured (median of runs)", "figure", "floor", "ratio");
+    std::printf("%-50s %10s %10s %8s\n", "measured (median of runs)", "figure", "floor", "ratio");
     for (const Row& row : rows) {
         const double figure = Median(row.samples);
-        std::printf("%-46s %7.1f %s %7.1f %s %8.3f\n", row.what, figure, row.unit, row.floor,
-                    row.unit, figure / row.floor);
+        if (row.floor == 0) {
+            std::printf("%-50s %7.1f %s %10s %8s\n", row.what.c_str(), figure, row.unit, "-", "-");
+            continue;
+        }
+        std::printf("%-50s %7.1f %s %7.1f %s %8.3f\n", row.what.c_str(), figure, row.unit,
+                    row.floor, row.unit, figure / row.floor);
     }
 }
 
@@ -134,63 +143,79 @@ void DropPlatformNotes(QtMsgType type, const QMessageLogContext& context, const 
     std::fprintf(stderr, "%s\n", qPrintable(qFormatLogMessage(type, context, text)));
 }
 
-}  // namespace
-
-int main(int argc, char* argv[]) {
-    if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM")) qputenv("QT_QPA_PLATFORM", "offscreen");
-    qInstallMessageHandler(DropPlatformNotes);
-    QApplication app(argc, argv);
-
-    Row start{"start to connected, reader on COM3",
-              {},
-              kOpenPauseMs + (kIdentify + kReadConfig) * kByteMs,
-              "ms"};
-    Row read{"configuration read, press to done",
-             {},
-             kAnimationMs + (kIdentify + kReadConfig) * kByteMs,
-             "ms"};
-    Row write{"configuration write, press to done",
-              {},
-              kAnimationMs + (kIdentify + kWriteConfig) * kByteMs,
-              "ms"};
-    Row upgrade{"14-block upgrade, answer to label",
+// The rows of one kind of line, "(pty)" or "(UART)" after each name.
+struct Figures {
+    explicit Figures(const std::string& line)
+        : start{"start to connected, reader on COM3 " + line,
                 {},
-                kClosingPhaseMs + (kUpgrade14 + kIdentify) * kByteMs,
-                "ms"};
-    // Parts of the read, to tell where its time goes.
-    Row check{"  of which the check (identification)", {}, kIdentify * kByteMs, "ms"};
-    Row animation{"  of which the animation", {}, kAnimationMs, "ms"};
-    Row load{"  of which the 'c' exchange and the controls", {}, kReadConfig * kByteMs, "ms"};
-    std::vector<double> idleCpuMs;
+                kOpenPauseMs + (kIdentify + kReadConfig) * kByteMs,
+                "ms"},
+          read{"configuration read, press to done " + line,
+               {},
+               kAnimationMs + (kIdentify + kReadConfig) * kByteMs,
+               "ms"},
+          write{"configuration write, press to done " + line,
+                {},
+                kAnimationMs + (kIdentify + kWriteConfig) * kByteMs,
+                "ms"},
+          upgrade{"14-block upgrade, answer to label " + line,
+                  {},
+                  kClosingPhaseMs + (kUpgrade14 + kIdentify) * kByteMs,
+                  "ms"},
+          holders{"  of which the look for other holders", {}, 0, "ms"},
+          check{"  of which the check (identification)", {}, kIdentify * kByteMs, "ms"},
+          animation{"  of which the animation", {}, kAnimationMs, "ms"},
+          load{"  of which the 'c' exchange and the controls", {}, kReadConfig * kByteMs, "ms"} {}
 
+    std::vector<Row> All() const {
+        return {start, holders, read, check, animation, load, write, upgrade};
+    }
+
+    Row start;
+    Row read;
+    Row write;
+    Row upgrade;
+    // Part of the start: every port that is opened is first looked for in
+    // every process's descriptors. Its floor is nothing.
+    Row holders;
+    // Parts of the read, to tell where its time goes.
+    Row check;
+    Row animation;
+    Row load;
+};
+
+void Measure(TtyDriver* driver, Figures& f) {
     for (int run = 0; run < kRuns; ++run) {
-        Bench b({});
+        Bench b({}, driver);
         // The first activation: the scan finds COM3, identifies, reads the record.
         const Clock::time_point begun = Clock::now();
         b.win.FormActivate();
-        start.samples.push_back(MsSince(begun));
+        f.start.samples.push_back(MsSince(begun));
         b.Expect(b.Label().startsWith(QStringLiteral("Czytnik Zantor-40")), "start");
+        const Clock::time_point holdersBegun = Clock::now();
+        comports::FindOpener(b.sim.Device());
+        f.holders.samples.push_back(MsSince(holdersBegun));
         b.Show();
 
         const Clock::time_point readBegun = Clock::now();
         b.win.RdBtnClick();
-        read.samples.push_back(MsSince(readBegun));
+        f.read.samples.push_back(MsSince(readBegun));
 
         const Clock::time_point writeBegun = Clock::now();
         b.win.WrBtnClick();
-        write.samples.push_back(MsSince(writeBegun));
+        f.write.samples.push_back(MsSince(writeBegun));
 
         const Clock::time_point checkBegun = Clock::now();
         b.Expect(b.win.CheckReader(), "check");
-        check.samples.push_back(MsSince(checkBegun));
+        f.check.samples.push_back(MsSince(checkBegun));
 
         const Clock::time_point animationBegun = Clock::now();
         b.win.AnimateProgress(b.win.findChild<QProgressBar*>(QStringLiteral("RdProgrBar")));
-        animation.samples.push_back(MsSince(animationBegun));
+        f.animation.samples.push_back(MsSince(animationBegun));
 
         const Clock::time_point loadBegun = Clock::now();
         b.win.LoadConfig();
-        load.samples.push_back(MsSince(loadBegun));
+        f.load.samples.push_back(MsSince(loadBegun));
         b.Expect(b.dialogs.messages == 0, "read and write");
     }
 
@@ -198,16 +223,31 @@ int main(int argc, char* argv[]) {
         // The main window stays hidden: showing it would queue its first
         // activation, which would run this check itself. The progress window
         // shows and paints as on screen.
-        Bench b({"--firmware", "6"});
+        Bench b({"--firmware", "6"}, driver);
         b.Expect(b.win.CheckReader(), "upgrade");
-        upgrade.samples.push_back(MsSince(b.dialogs.answeredAt));
+        f.upgrade.samples.push_back(MsSince(b.dialogs.answeredAt));
         b.Expect(b.Label().endsWith(QStringLiteral("(soft: 7)")), "upgrade");
     }
+}
+
+}  // namespace
+
+int main(int argc, char* argv[]) {
+    if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM")) qputenv("QT_QPA_PLATFORM", "offscreen");
+    qInstallMessageHandler(DropPlatformNotes);
+    QApplication app(argc, argv);
+
+    Figures pty("(pty)");
+    Figures uart("(UART)");
+    UartModel model;
+    Measure(nullptr, pty);
+    Measure(&model, uart);
+    std::vector<double> idleCpuMs;
 
     {
         // Connected and silent: every tick waits up to 62 ms for a byte that does
         // not come, and that wait must sleep in the kernel.
-        Bench b({});
+        Bench b({}, nullptr);
         b.win.FormActivate();
         b.Show();
         b.win.findChild<QTabWidget*>(QStringLiteral("CfgPgCtrl"))->setCurrentIndex(1);
@@ -220,9 +260,11 @@ int main(int argc, char* argv[]) {
         }
     }
 
-    Print({start, read, check, animation, load, write, upgrade});
+    std::vector<Row> rows = pty.All();
+    for (const Row& row : uart.All()) rows.push_back(row);
+    Print(rows);
     const double idleMs = Median(idleCpuMs);
-    std::printf("%-46s %7.1f ms per %d s = %.2f %% of one core (median of %d)\n",
+    std::printf("%-50s %7.1f ms per %d s = %.2f %% of one core (median of %d)\n",
                 "CPU while connected and idle on the Test page", idleMs, kIdleMs / 1000,
                 100.0 * idleMs / kIdleMs, kIdleRuns);
     return 0;

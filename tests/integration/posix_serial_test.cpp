@@ -489,6 +489,44 @@ TEST(PosixLockFileTest, StaleLockFileMakesWayForOurs) {
     EXPECT_FALSE(std::filesystem::exists(lockFile));
 }
 
+// A program that holds the port and is ended by a signal takes its marks away
+// on the way out: the pseudo-terminal's exclusive flag would outlive it.
+TEST(PosixCrashTest, MarksGoWhenTheHolderIsKilled) {
+    TempFolder folder;
+    Pty pty;
+    ASSERT_TRUE(pty.Ok());
+    ASSERT_TRUE(folder.Link(1, pty.slavePath));
+    int ready[2];
+    ASSERT_EQ(pipe(ready), 0);
+    const pid_t child = fork();
+    ASSERT_GE(child, 0);
+    if (child == 0) {
+        PosixSerialServices services{{folder.path, /*systemPorts=*/false, {folder.path}}};
+        const char opened = services.Open(1) != kInvalidPortHandle ? '1' : '0';
+        if (write(ready[1], &opened, 1) == 1) pause();
+        _exit(1);
+    }
+    char opened = 0;
+    ASSERT_EQ(read(ready[0], &opened, 1), 1);
+    close(ready[0]);
+    close(ready[1]);
+    ASSERT_EQ(opened, '1');
+    const std::string lockFile = folder.path + "/" + comports::LockFileName(pty.slavePath);
+    EXPECT_TRUE(std::filesystem::exists(lockFile));
+    kill(child, SIGTERM);
+    int status = 0;
+    ASSERT_EQ(waitpid(child, &status, 0), child);
+    EXPECT_TRUE(WIFSIGNALED(status) && WTERMSIG(status) == SIGTERM);
+
+    EXPECT_FALSE(std::filesystem::exists(lockFile));
+    const int probe = open(pty.slavePath.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
+    ASSERT_GE(probe, 0);
+    int exclusive = 1;
+    EXPECT_EQ(ioctl(probe, TIOCGEXCL, &exclusive), 0);
+    EXPECT_EQ(exclusive, 0);
+    close(probe);
+}
+
 struct UartWriteRow {
     const char* name;
     uint32_t baud;

@@ -192,7 +192,8 @@ INSTANTIATE_TEST_SUITE_P(
                       UsageRow{"TypeAbove16Bits", {"--port", "3", "--type", "65536"}, 2},
                       UsageRow{"UnknownOption", {"--port", "3", "--baud", "9600"}, 2},
                       UsageRow{"ImageMissing", {"--port", "3", "--image", "/nonexistent.bin"}, 2},
-                      UsageRow{"ImageOfNoLayout", {"--port", "3", "--image", "/dev/null"}, 2}),
+                      UsageRow{"ImageOfNoLayout", {"--port", "3", "--image", "/etc/passwd"}, 2},
+                      UsageRow{"ImageIsAFolder", {"--port", "3", "--image", "/"}, 2}),
     [](const auto& info) { return std::string(info.param.name); });
 
 TEST(SimHelp, DocumentsEveryFaultMode) {

@@ -35,7 +35,8 @@ std::string ProgramOf(int pid) {
 bool IsAlive(int pid) { return pid > 0 && (kill(pid, 0) == 0 || errno == EPERM); }
 
 // The PID in a lock file: ten ASCII digits and a newline (HDB style), or a
-// binary int as older programs write it. Nothing when it cannot be read at all.
+// binary int as older programs write it; 0 when the content makes no sense (or
+// is still being written). Nothing when there is no lock file.
 std::optional<int> LockFilePid(const std::string& path) {
     int fd = open(path.c_str(), O_RDONLY | O_NOFOLLOW | O_CLOEXEC);
     if (fd < 0) return std::nullopt;
@@ -43,12 +44,10 @@ std::optional<int> LockFilePid(const std::string& path) {
     ssize_t size = read(fd, text, sizeof text - 1);
     close(fd);
     if (size <= 0) return 0;
-    if (size == sizeof(int) && (text[0] < ' ' || text[sizeof(int) - 1] < ' ')) {
-        int pid = 0;
-        std::memcpy(&pid, text, sizeof pid);
-        return pid;
-    }
-    return std::atoi(text);
+    if (std::strspn(text, "0123456789 \n") == static_cast<size_t>(size)) return std::atoi(text);
+    int pid = 0;
+    if (size == sizeof pid) std::memcpy(&pid, text, sizeof pid);
+    return pid;
 }
 
 // A lock file whose PID is dead was left by a program that crashed: it holds
@@ -64,7 +63,8 @@ std::optional<PortHolder> LockFileHolder(const std::string& device,
     return std::nullopt;
 }
 
-// Every lock on the device node, flock or POSIX, from /proc/locks:
+// Every lock on the device node, flock or POSIX (told as "flock" alike), from
+// /proc/locks:
 // "1: FLOCK  ADVISORY  WRITE 1234 00:05:678 0 EOF" (major and minor in hex).
 std::optional<PortHolder> NodeLockHolder(const struct stat& node) {
     std::ifstream locks("/proc/locks");
@@ -82,8 +82,7 @@ std::optional<PortHolder> NodeLockHolder(const struct stat& node) {
             continue;
         }
         if (makedev(deviceMajor, deviceMinor) == node.st_dev && inode == node.st_ino) {
-            std::string how = kind == "FLOCK" ? "flock" : "lock";
-            return pid > 0 ? PortHolder{pid, ProgramOf(pid), how} : PortHolder{0, "", how};
+            return pid > 0 ? PortHolder{pid, ProgramOf(pid), "flock"} : PortHolder{0, "", "flock"};
         }
     }
     return std::nullopt;
@@ -184,7 +183,8 @@ bool TakeLockFile(const std::string& device, const std::vector<std::string>& loc
         std::string(10 - std::min<size_t>(10, pidText.size()), ' ') + pidText + "\n";
     for (const std::string& folder : lockFolders) {
         const std::string lock = folder + "/" + LockFileName(device);
-        const std::string temporary = folder + "/LTMP." + pidText;
+        // One temporary name per port, as ports may be opened side by side.
+        const std::string temporary = folder + "/LTMP." + pidText + "." + LockFileName(device);
         int fd =
             open(temporary.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_NOFOLLOW | O_CLOEXEC, 0644);
         if (fd < 0) continue;  // not ours to write: the other marks must do

@@ -2,6 +2,7 @@
 
 #include <fcntl.h>
 #include <poll.h>
+#include <signal.h>
 #include <sys/file.h>
 #include <sys/ioctl.h>
 #include <sys/stat.h>
@@ -11,9 +12,11 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <atomic>
 #include <cerrno>
 #include <climits>
 #include <memory>
+#include <mutex>
 #include <optional>
 #include <utility>
 
@@ -32,6 +35,7 @@ struct PosixSerialServices::OpenDevice {
     CommTimeouts timeouts;
     uint64_t byteNs = 0;   // one character on the line at the port's rate and framing
     std::string lockFile;  // ours, empty when no lock folder took one
+    int crashSlot = -1;
 };
 
 namespace {
@@ -208,6 +212,63 @@ bool IsExclusive(int fd) {
     return ioctl(fd, TIOCGEXCL, &exclusive) == 0 && exclusive != 0;
 }
 
+// The marks of the ports we hold, for a process that ends by a signal: its
+// lock files would stay behind (harmless, their PID is dead), and so would the
+// exclusive flag of a pseudo-terminal, which outlives every descriptor of its
+// slave while the master is open and would keep the next run off the port. A
+// real UART drops the flag with its last close.
+class CrashMarks {
+public:
+    // Installed where the process has left the signal's default in place.
+    static int Register(int fd, const std::string& lockFile) {
+        std::lock_guard<std::mutex> lock(registering);
+        InstallOnce();
+        for (int slot = 0; slot < kSlots; ++slot) {
+            if (fds[slot].load() != 0) continue;
+            lockFile.copy(lockFiles[slot], sizeof lockFiles[slot] - 1);
+            lockFiles[slot][std::min(lockFile.size(), sizeof lockFiles[slot] - 1)] = '\0';
+            fds[slot].store(fd + 1);
+            return slot;
+        }
+        return -1;
+    }
+    static void Unregister(int slot) {
+        if (slot >= 0) fds[slot].store(0);
+    }
+
+private:
+    static void InstallOnce() {
+        static bool installed = false;
+        if (installed) return;
+        installed = true;
+        for (int sig :
+             {SIGTERM, SIGINT, SIGHUP, SIGQUIT, SIGSEGV, SIGBUS, SIGABRT, SIGFPE, SIGILL}) {
+            struct sigaction current {};
+            if (sigaction(sig, nullptr, &current) != 0 || current.sa_handler != SIG_DFL) continue;
+            struct sigaction action {};
+            action.sa_handler = OnSignal;
+            action.sa_flags = SA_RESETHAND;
+            sigemptyset(&action.sa_mask);
+            sigaction(sig, &action, nullptr);
+        }
+    }
+    // Only calls that are safe in a signal handler; the signal then takes its
+    // default course as soon as the handler returns.
+    static void OnSignal(int sig) {
+        for (int slot = 0; slot < kSlots; ++slot) {
+            int fd = fds[slot].load() - 1;
+            if (fd < 0) continue;
+            ioctl(fd, TIOCNXCL);
+            if (lockFiles[slot][0] != '\0') unlink(lockFiles[slot]);
+        }
+        raise(sig);
+    }
+    static constexpr int kSlots = 64;
+    static inline std::mutex registering;
+    static inline std::atomic<int> fds[kSlots] = {};  // descriptor + 1; 0: free
+    static inline char lockFiles[kSlots][256] = {};
+};
+
 }  // namespace
 
 namespace termios_mapping {
@@ -319,9 +380,11 @@ PortHandle PosixSerialServices::Open(int portNumber) {
                   comports::TakeLockFile(*path, options.lockFolders, device->lockFile) &&
                   (ioctl(device->fd, TIOCEXCL) == 0 || IsNoModemLines(errno));
     if (!usable) {
+        if (!device->lockFile.empty()) comports::ReleaseLockFile(device->lockFile);
         close(device->fd);
         return kInvalidPortHandle;
     }
+    device->crashSlot = CrashMarks::Register(device->fd, device->lockFile);
     device->byteNs = ByteNs(device->original);
     device->kept.dcbLength = kDcbLength;
     device->kept.binary = true;
@@ -348,8 +411,8 @@ bool PosixSerialServices::SetState(PortHandle handle, const LineSettings& settin
     OpenDevice* device = Find(handle);
     termios asked{};
     if (device == nullptr || tcgetattr(device->fd, &asked) != 0) return false;
-    if (!termios_mapping::ToTermios(settings, asked) || tcsetattr(device->fd, TCSANOW, &asked) != 0)
-        return false;
+    if (!termios_mapping::ToTermios(settings, asked)) return false;
+    if (tcsetattr(device->fd, TCSANOW, &asked) != 0) return false;
     termios applied{};
     if (tcgetattr(device->fd, &applied) != 0 || !SameDecidedBits(asked, applied)) return false;
     device->byteNs = ByteNs(applied);
@@ -432,6 +495,7 @@ void PosixSerialServices::Close(PortHandle handle) {
     if (found == devices.end()) return;
     std::unique_ptr<OpenDevice> device(found->second);
     devices.erase(found);
+    CrashMarks::Unregister(device->crashSlot);
     driver.Discard(device->fd);
     tcsetattr(device->fd, TCSANOW, &device->original);
     ioctl(device->fd, TIOCNXCL);
