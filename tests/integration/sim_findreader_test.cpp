@@ -6,7 +6,6 @@
 
 #include <array>
 #include <optional>
-#include <sstream>
 #include <string>
 #include <vector>
 
@@ -32,17 +31,7 @@ protected:
     }
 
     // Trace lines of one kind ("RX", "TX") that have come so far, in order.
-    std::vector<simtest::TraceLine> Traced(const std::string& tag, int settleMs = 100) {
-        while (sim.NextLine(settleMs)) {
-        }
-        std::vector<simtest::TraceLine> found;
-        std::istringstream all(sim.Transcript());
-        for (std::string line; std::getline(all, line);) {
-            std::optional<simtest::TraceLine> parsed = simtest::ParseTraceLine(line);
-            if (parsed && parsed->tag == tag) found.push_back(*parsed);
-        }
-        return found;
-    }
+    std::vector<simtest::TraceLine> Traced(const std::string& tag) { return sim.Traced(tag); }
 
     simtest::TempPortFolder folder;
     simtest::SimProcess sim;

@@ -8,7 +8,6 @@
 set -euo pipefail
 deb=$(realpath "$1")
 version=$(dpkg-deb -f "$deb" Version)
-# Beside the package rather than under /tmp, which the window's run replaces.
 scratch=$(mktemp -d "$(dirname "$deb")/unpacked.XXXXXX")
 trap 'rm -rf "$scratch"' EXIT
 root=$scratch/root
@@ -45,11 +44,16 @@ echo "package: desktop entry and metainfo valid"
 echo "package: zantor --version and zantor_sim --help run from /usr/bin"
 
 # The window and the emulator run in a mount namespace of their own: a private
-# /tmp, so the port folder holds only this emulator, and an empty
+# port folder, so that it holds only this emulator, and an empty
 # /sys/class/tty, so that the system's serial ports are not there to find.
+# Only the port folder is covered, not all of /tmp: the package and its
+# scratch folder may themselves lie under /tmp.
 window_run() {
     set -euo pipefail
-    mount -t tmpfs -o mode=1777 zantor-tmp /tmp
+    local folder
+    folder=/tmp/zantor_cfg-$(id -u)
+    mkdir -p "$folder"
+    mount -t tmpfs -o mode=0700 zantor-ports "$folder"
     mount -t tmpfs -o ro zantor-no-ttys /sys/class/tty
     [ -z "$(ls /sys/class/tty)" ] || exit 1
     "$root/usr/bin/zantor_sim" --port 1 --no-stdin --trace >"$scratch/sim.log" 2>&1 &

@@ -146,6 +146,18 @@ std::string SimProcess::Transcript() const {
     return text.str() + partial;
 }
 
+std::vector<TraceLine> SimProcess::Traced(const std::string& tag, int settleMs) {
+    while (NextLine(settleMs)) {
+    }
+    std::vector<TraceLine> found;
+    std::istringstream all(Transcript());
+    for (std::string line; std::getline(all, line);) {
+        std::optional<TraceLine> parsed = ParseTraceLine(line);
+        if (parsed && parsed->tag == tag) found.push_back(*parsed);
+    }
+    return found;
+}
+
 void SimProcess::SendLine(const std::string& line) {
     if (input < 0) return;
     const std::string text = line + "\n";

@@ -14,6 +14,8 @@
 // and talk to it over its pseudo-terminal. Never a real serial port.
 namespace simtest {
 
+struct TraceLine;
+
 // A zantor_sim child. Its standard input is a pipe (closing it ends the
 // emulator); its standard output and error share one pipe, which a thread of
 // its own drains at all times, so that a long trace never holds the emulator up.
@@ -40,6 +42,9 @@ public:
     std::optional<std::string> WaitForLine(const std::string& text, int timeoutMs);
     // Every line read so far, for diagnostics.
     std::string Transcript() const;
+    // The trace lines of one kind ("RX", "TX") that have come so far, in order,
+    // once the output has been quiet for settleMs.
+    std::vector<TraceLine> Traced(const std::string& tag, int settleMs = 100);
 
     void SendLine(const std::string& line);
     void CloseInput();

@@ -10,7 +10,6 @@
 #include <memory>
 #include <nlohmann/json.hpp>
 #include <optional>
-#include <sstream>
 #include <string>
 #include <vector>
 
@@ -87,15 +86,7 @@ protected:
     // The frames the emulator received, in order, once its trace has settled.
     static std::vector<simtest::TraceLine> Traced(simtest::SimProcess& sim,
                                                   const std::string& tag) {
-        while (sim.NextLine(200)) {
-        }
-        std::vector<simtest::TraceLine> found;
-        std::istringstream all(sim.Transcript());
-        for (std::string line; std::getline(all, line);) {
-            std::optional<simtest::TraceLine> parsed = simtest::ParseTraceLine(line);
-            if (parsed && parsed->tag == tag) found.push_back(*parsed);
-        }
-        return found;
+        return sim.Traced(tag, 200);
     }
 
     // A file of the test folder by its Windows name (Wine's Z: is the root).
