@@ -126,10 +126,15 @@ std::optional<PortHolder> FindOpener(const std::string& device) {
             continue;
         }
         while (const dirent* descriptor = readdir(descriptors)) {
+            if (descriptor->d_name[0] == '.') continue;
             struct stat opened {};
-            if (descriptor->d_name[0] != '.' &&
-                fstatat(fdFolder, descriptor->d_name, &opened, 0) == 0 && S_ISCHR(opened.st_mode) &&
-                opened.st_rdev == node.st_rdev) {
+            if (fstatat(fdFolder, descriptor->d_name, &opened, 0) != 0) {
+                // Whether a process's descriptors may be looked at is decided for the
+                // process as a whole: one refused means every one is.
+                if (errno == EACCES || errno == EPERM) break;
+                continue;
+            }
+            if (S_ISCHR(opened.st_mode) && opened.st_rdev == node.st_rdev) {
                 found = PortHolder{static_cast<int>(pid), ProgramOf(static_cast<int>(pid)), "open"};
                 break;
             }
