@@ -29,9 +29,8 @@ void CheckImage(upgrade::Image image, const Zantor50& link) {
     if (!upgrade::IsIntact(image)) {
         throw Failure(kExitBadInput, "Błąd pliku upgrade. (the image fails its integrity check)");
     }
-    // The header names the reader type first, most significant byte first. A
-    // file for another type would leave the reader without working firmware.
-    const uint16_t imageType = static_cast<uint16_t>(image[0] << 8 | image[1]);
+    // A file for another type would leave the reader without working firmware.
+    const uint16_t imageType = upgrade::TypeCode(image);
     if (imageType != link.typeCode) {
         throw Failure(kExitBadInput,
                       fmt::format("the image is for reader type {}, the reader is of type {}",

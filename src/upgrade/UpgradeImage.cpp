@@ -42,6 +42,11 @@ const uint8_t* Slice(Image image, size_t offset, size_t size) {
 
 }  // namespace
 
+uint16_t TypeCode(Image image) {
+    if (image.size() < 2) return 0;
+    return static_cast<uint16_t>(image[0] << 8 | image[1]);
+}
+
 uint16_t Version(Image image) { return WordAt(image, kVersionOffset); }
 
 uint16_t BlockCount(Image image) { return WordAt(image, kBlockCountOffset); }

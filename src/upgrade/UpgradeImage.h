@@ -16,6 +16,7 @@ inline constexpr size_t kRecordSize = 8;
 using Image = std::span<const uint8_t>;
 
 // Header fields (callers check the image first; these read the header bytes).
+uint16_t TypeCode(Image image);    // offset 0, most significant byte first
 uint16_t Version(Image image);     // offset 2, little-endian
 uint16_t BlockCount(Image image);  // offset 4, little-endian
 

@@ -145,6 +145,7 @@ TEST_P(BuiltInImageTest, HasTheLayoutOfItsReaderType) {
     ASSERT_EQ(offer->image.size(), row.length);
     EXPECT_EQ(offer->image[0], row.typeHigh);
     EXPECT_EQ(offer->image[1], row.typeLow);
+    EXPECT_EQ(TypeCode(offer->image), row.typeCode);
     EXPECT_EQ(Version(offer->image), row.version);
     EXPECT_EQ(BlockCount(offer->image), row.blockCount);
     EXPECT_TRUE(IsIntact(offer->image));
