@@ -36,6 +36,19 @@ std::string ReadWhole(const std::string& path) {
     return {std::istreambuf_iterator<char>(file), std::istreambuf_iterator<char>()};
 }
 
+// The exit status of child pid once it has ended within timeoutMs (128 + n for
+// death by signal n), reaped; nothing while it still runs.
+std::optional<int> ReapChild(pid_t pid, int timeoutMs) {
+    const auto deadline = Clock::now() + std::chrono::milliseconds(timeoutMs);
+    for (;;) {
+        int status = 0;
+        const pid_t done = waitpid(pid, &status, WNOHANG);
+        if (done == pid) return WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
+        if (done < 0 || MsLeft(deadline) == 0) return std::nullopt;
+        std::this_thread::sleep_for(std::chrono::milliseconds(5));
+    }
+}
+
 }  // namespace
 
 SimProcess::~SimProcess() { Stop(); }
@@ -175,20 +188,13 @@ void SimProcess::Signal(int signal) const {
 
 std::optional<int> SimProcess::WaitExit(int timeoutMs) {
     if (exitStatus || pid <= 0) return exitStatus;
-    const auto deadline = Clock::now() + std::chrono::milliseconds(timeoutMs);
-    for (;;) {
-        int status = 0;
-        const pid_t done = waitpid(pid, &status, WNOHANG);
-        if (done == pid) {
-            exitStatus = WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
-            // Whatever it wrote last may still be in the pipe.
-            std::unique_lock<std::mutex> lock(mutex);
-            arrived.wait_for(lock, std::chrono::milliseconds(1000), [this] { return outputEnded; });
-            return exitStatus;
-        }
-        if (done < 0 || MsLeft(deadline) == 0) return std::nullopt;
-        std::this_thread::sleep_for(std::chrono::milliseconds(5));
+    exitStatus = ReapChild(pid, timeoutMs);
+    if (exitStatus) {
+        // Whatever it wrote last may still be in the pipe.
+        std::unique_lock<std::mutex> lock(mutex);
+        arrived.wait_for(lock, std::chrono::milliseconds(1000), [this] { return outputEnded; });
     }
+    return exitStatus;
 }
 
 void SimProcess::Stop() {
@@ -256,17 +262,8 @@ void ProgramRun::Signal(int signal) const {
 
 std::optional<int> ProgramRun::WaitExit(int timeoutMs) {
     if (exitStatus || pid <= 0) return exitStatus;
-    const auto deadline = Clock::now() + std::chrono::milliseconds(timeoutMs);
-    for (;;) {
-        int status = 0;
-        const pid_t done = waitpid(pid, &status, WNOHANG);
-        if (done == pid) {
-            exitStatus = WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
-            return exitStatus;
-        }
-        if (done < 0 || MsLeft(deadline) == 0) return std::nullopt;
-        std::this_thread::sleep_for(std::chrono::milliseconds(5));
-    }
+    exitStatus = ReapChild(pid, timeoutMs);
+    return exitStatus;
 }
 
 std::string ProgramRun::Out() const { return ReadWhole(outPath); }
