@@ -369,11 +369,16 @@ struct Holder {
     pid_t child = -1;
 };
 
-// A program that has device open as its standard input and takes no lock.
-pid_t SpawnHolding(const std::string& device) {
+// A program that has device open and takes no lock: as its standard input, or
+// after many other descriptors, more than one batch of a folder listing holds.
+pid_t SpawnHolding(const std::string& device, int descriptorsBefore = 0) {
     posix_spawn_file_actions_t actions;
     posix_spawn_file_actions_init(&actions);
-    posix_spawn_file_actions_addopen(&actions, STDIN_FILENO, device.c_str(), O_RDWR | O_NOCTTY, 0);
+    for (int fd = 3; fd < 3 + descriptorsBefore; ++fd) {
+        posix_spawn_file_actions_addopen(&actions, fd, "/dev/null", O_RDONLY, 0);
+    }
+    const int deviceFd = descriptorsBefore == 0 ? STDIN_FILENO : 3 + descriptorsBefore;
+    posix_spawn_file_actions_addopen(&actions, deviceFd, device.c_str(), O_RDWR | O_NOCTTY, 0);
     char program[] = "/bin/sleep";
     char seconds[] = "30";
     char* argv[] = {program, seconds, nullptr};
@@ -451,6 +456,12 @@ INSTANTIATE_TEST_SUITE_P(
                       HolderRow{"OpenInAnotherProcess",
                                 [](Holder& h, const std::string& device, const std::string&) {
                                     h.child = SpawnHolding(device);
+                                    ASSERT_GT(h.child, 0);
+                                },
+                                "open"},
+                      HolderRow{"OpenAfterAThousandDescriptors",
+                                [](Holder& h, const std::string& device, const std::string&) {
+                                    h.child = SpawnHolding(device, 1000);
                                     ASSERT_GT(h.child, 0);
                                 },
                                 "open"}),

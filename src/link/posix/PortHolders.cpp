@@ -7,6 +7,7 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <cstdint>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -24,12 +25,33 @@ namespace comports {
 namespace {
 
 constexpr const char* kLockPrefix = "LCK..";
+constexpr size_t kWholeBatch = SIZE_MAX;
+// Room for a few dozen descriptors: a process whose descriptors may not be
+// looked at is known by the first, and listing all of a busy one's would
+// cost more than the look itself.
+constexpr size_t kFirstDescriptors = 1024;
 
 std::string ProgramOf(int pid) {
     std::ifstream comm("/proc/" + std::to_string(pid) + "/comm");
     std::string name;
     std::getline(comm, name);
     return name;
+}
+
+// Calls each(name) for the entries of an open folder until it returns false;
+// the first batch takes at most firstBatch bytes of entries.
+template <typename Each>
+void ForEachEntry(int folder, size_t firstBatch, Each each) {
+    alignas(dirent64) char batch[16384];
+    for (size_t room = std::min(firstBatch, sizeof batch);; room = sizeof batch) {
+        const ssize_t size = getdents64(folder, batch, room);
+        if (size <= 0) return;
+        for (ssize_t at = 0; at < size;) {
+            const auto* entry = reinterpret_cast<const dirent64*>(batch + at);
+            at += entry->d_reclen;
+            if (!each(entry->d_name)) return;
+        }
+    }
 }
 
 bool IsAlive(int pid) { return pid > 0 && (kill(pid, 0) == 0 || errno == EPERM); }
@@ -101,47 +123,50 @@ std::string LockFileName(const std::string& device) {
 }
 
 // Every descriptor of every process is looked at by what it leads to, relative
-// to the folder already open: one call each, so that a scan of the whole system
-// takes a few milliseconds.
+// to the folder already open: one call each. The folders are read in large
+// batches straight from the kernel, as readdir would add calls and an
+// allocation for each of hundreds of folders. Since Linux 6.2 a descriptor
+// folder reports how many descriptors it lists as its size; kernel threads hold
+// none and are passed over by that alone.
 std::optional<PortHolder> FindOpener(const std::string& device) {
     struct stat node {};
     if (stat(device.c_str(), &node) != 0 || !S_ISCHR(node.st_mode)) return std::nullopt;
-    DIR* processes = opendir("/proc");
-    if (processes == nullptr) return std::nullopt;
-    const int self = getpid();
+    const int processes = open("/proc", O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (processes < 0) return std::nullopt;
+    struct stat own {};
+    const bool countsShown = fstatat(processes, "self/fd", &own, 0) == 0 && own.st_size > 0;
+    const long self = getpid();
     std::optional<PortHolder> found;
-    while (!found) {
-        const dirent* process = readdir(processes);
-        if (process == nullptr) break;
+    ForEachEntry(processes, kWholeBatch, [&](const char* name) {
         char* end = nullptr;
-        const long pid = std::strtol(process->d_name, &end, 10);
-        if (pid <= 0 || *end != '\0' || pid == self) continue;
-        const int fdFolder =
-            openat(dirfd(processes), (std::string(process->d_name) + "/fd").c_str(),
-                   O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-        if (fdFolder < 0) continue;
-        DIR* descriptors = fdopendir(fdFolder);
-        if (descriptors == nullptr) {
-            close(fdFolder);
-            continue;
+        const long pid = std::strtol(name, &end, 10);
+        if (pid <= 0 || *end != '\0' || pid == self) return true;
+        char folder[32];
+        std::snprintf(folder, sizeof folder, "%ld/fd", pid);
+        struct stat listing {};
+        if (countsShown && (fstatat(processes, folder, &listing, 0) != 0 || listing.st_size == 0)) {
+            return true;
         }
-        while (const dirent* descriptor = readdir(descriptors)) {
-            if (descriptor->d_name[0] == '.') continue;
+        const int descriptors = openat(processes, folder, O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+        if (descriptors < 0) return true;
+        ForEachEntry(descriptors, kFirstDescriptors, [&](const char* descriptor) {
+            if (descriptor[0] == '.') return true;
             struct stat opened {};
-            if (fstatat(fdFolder, descriptor->d_name, &opened, 0) != 0) {
+            if (fstatat(descriptors, descriptor, &opened, 0) != 0) {
                 // Whether a process's descriptors may be looked at is decided for the
                 // process as a whole: one refused means every one is.
-                if (errno == EACCES || errno == EPERM) break;
-                continue;
+                return errno != EACCES && errno != EPERM;
             }
             if (S_ISCHR(opened.st_mode) && opened.st_rdev == node.st_rdev) {
                 found = PortHolder{static_cast<int>(pid), ProgramOf(static_cast<int>(pid)), "open"};
-                break;
+                return false;
             }
-        }
-        closedir(descriptors);
-    }
-    closedir(processes);
+            return true;
+        });
+        close(descriptors);
+        return !found;
+    });
+    close(processes);
     return found;
 }
 
