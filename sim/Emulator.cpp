@@ -22,6 +22,10 @@ constexpr int64_t kIdleResetNs = 20 * kNsPerMs;
 // A master that reports a hang-up is asked again only after this pause: with
 // nobody on the slave it would report one at once on every wait.
 constexpr int64_t kHangUpPauseNs = 10 * kNsPerMs;
+// The last byte of a transmission ends the program's wait for it, so the
+// emulator's own lateness in waking would be counted against the program: it
+// wakes this much early for that byte and stays awake until the byte is due.
+constexpr int64_t kWakeEarlyNs = 300000;
 
 }  // namespace
 
@@ -210,6 +214,9 @@ EndReason Emulator::Run(const sigset_t& waitMask) {
                          {stdinOpen ? STDIN_FILENO : -1, POLLIN, 0}};
         std::optional<int64_t> wake = NextWake();
         if (hungUp && pty.Listened() && (!wake || hungUpUntil < *wake)) wake = hungUpUntil;
+        if (wake && transmitter.NextEndsTransmission() && wake == transmitter.NextDue()) {
+            *wake -= kWakeEarlyNs;  // the timeout below is never negative
+        }
         timespec timeout{};
         if (wake) {
             const int64_t left = std::max<int64_t>(*wake - now, 0);

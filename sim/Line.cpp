@@ -92,6 +92,10 @@ std::optional<int64_t> Transmitter::NextDue() const {
     return queue.front().notBefore;
 }
 
+bool Transmitter::NextEndsTransmission() const {
+    return headDue && !queue.front().filler && offset + 1 == queue.front().bytes.size();
+}
+
 bool Transmitter::Busy() const {
     for (const Segment& segment : queue) {
         if (!segment.filler) return true;

@@ -78,6 +78,8 @@ public:
     // are lost. False when the master failed.
     bool Service(int master, bool listened, int64_t now);
     std::optional<int64_t> NextDue() const;
+    // Whether the byte due next is the last of a transmission.
+    bool NextEndsTransmission() const;
     // True while anything but flood bytes waits or is under way.
     bool Busy() const;
 
