@@ -26,10 +26,10 @@ namespace {
 
 constexpr const char* kLockPrefix = "LCK..";
 constexpr size_t kWholeBatch = SIZE_MAX;
-// Room for a few dozen descriptors: a process whose descriptors may not be
-// looked at is known by the first, and listing all of a busy one's would
-// cost more than the look itself.
-constexpr size_t kFirstDescriptors = 1024;
+// Room for about ten descriptors, all that most processes hold: a process whose
+// descriptors may not be looked at is known by the first, and listing all of a
+// busy one's would cost more than the look itself.
+constexpr size_t kFirstDescriptors = 256;
 
 std::string ProgramOf(int pid) {
     std::ifstream comm("/proc/" + std::to_string(pid) + "/comm");
