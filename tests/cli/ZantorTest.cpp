@@ -101,6 +101,14 @@ struct Case {
 
 TEST_F(ZantorTest, CommandsPrintAndExitAsDocumented) {
     Sim(3);
+    Sim(4, {"--status", "C=1"});
+    // Requests 1 and 2 are the probe's and the upgrade's identifications, 3 the
+    // header, 4 and 5 the first two blocks.
+    Sim(5, {"--firmware", "6", "--no-pacing", "--ignore-request", "5,6,7"});
+    SimProcess& held = Sim(6);
+    const simtest::PortClient holder(held.Device());
+    const std::string profile =
+        File("profile.json", Zantor({"config", "get", "--port", "3", "--json"}).out);
     const std::vector<Case> cases = {
         {{"ports"}, 0, "COM3   /dev/pts/", ""},
         {{"ports", "--probe"}, 0, "port folder  free, ZANTOR-40 serial 00313 firmware 7", ""},
@@ -121,6 +129,16 @@ TEST_F(ZantorTest, CommandsPrintAndExitAsDocumented) {
         {{"send", "--port", "3", "T"}, 0, "Odebrane: 06,00,D4,00,5F,AC", ""},
         {{"send", "--port", "3", "X"}, 2, "", "COMMAND"},
         {{"station", "--profile", "none.json", "--ports", "9-3"}, 2, "", "--ports"},
+        {{"config", "set", "--port", "4", profile},
+         4,
+         "",
+         "zantor: Błąd komunikacji. (the reader refused the configuration write ('C') with "
+         "status 1)"},
+        {{"upgrade", "--port", "5", "--yes"},
+         4,
+         "",
+         "did not answer the upgrade block ('Y') after 3 attempts, at block 2 of 14)"},
+        {{"identify", "--port", "6"}, 7, "", " is in use by cli_tests (pid "},
     };
     for (const Case& c : cases) {
         const Result result = Zantor(c.args);
@@ -129,6 +147,7 @@ TEST_F(ZantorTest, CommandsPrintAndExitAsDocumented) {
         EXPECT_NE(result.out.find(c.out), std::string::npos) << result.out;
         EXPECT_NE(result.err.find(c.err), std::string::npos) << result.err;
     }
+    EXPECT_TRUE(Received(held).empty());
 
     // A card shown while the monitor runs, as the Test page would log it.
     simtest::ProgramRun monitor;
@@ -206,8 +225,8 @@ TEST_F(ZantorTest, StationProvisionsFourReadersAtOnce) {
     const std::vector<std::string> expected = {
         ",ZANTOR-40,00313,7,7,01 C0 05 03 60 00 03 00,ok,\r",
         ",ZANTOR-40,00077,6,7,01 C0 05 03 60 00 03 00,ok,\r",
-        ",ZANTOR-40,00099,7,7,01 C0 05 03 60 00 03 00,failed,communication error while "
-        "writing the configuration\r",
+        ",ZANTOR-40,00099,7,7,01 C0 05 03 60 00 03 00,failed,Błąd komunikacji. (the "
+        "configuration read ('c') could not be written whole; the port was closed)\r",
         ",ZANTOR-50,00453,8,8,01 C0 05 03 60 00 03 00,ok,\r"};
     for (size_t i = 0; i < expected.size(); ++i) {
         const std::string& row = rows[i + 1];

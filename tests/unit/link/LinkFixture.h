@@ -2,10 +2,23 @@
 
 #include <gtest/gtest.h>
 
+#include <string>
+
 #include "FakeSerialServices.h"
 #include "Zantor50.h"
 
 using Op = FakeSerialServices::Op;
+
+// What the CommErr that action throws says; a note when it throws none.
+template <class Action>
+std::string CommErrText(Action action) {
+    try {
+        action();
+    } catch (const CommErr& error) {
+        return error.what();
+    }
+    return "(no CommErr)";
+}
 
 // One link over scripted serial services, as the main window owns it.
 class LinkTest : public testing::Test {
