@@ -18,6 +18,8 @@
 #include <functional>
 #include <memory>
 #include <string>
+#include <string_view>
+#include <type_traits>
 #include <vector>
 
 #include "ComPortsInternal.h"
@@ -65,6 +67,72 @@ double Median(std::vector<double> values) {
     return values[values.size() / 2];
 }
 
+// Notes when each call into the serial services began and ended, so that the
+// start can be told apart into its parts without touching the program.
+class TimedServices : public SerialServices {
+public:
+    struct Call {
+        const char* op;
+        int port;  // for Open
+        Clock::time_point begun;
+        Clock::time_point ended;
+        double Ms() const {
+            return std::chrono::duration<double, std::milli>(ended - begun).count();
+        }
+    };
+
+    explicit TimedServices(SerialServices& inner) : inner(inner) {}
+    std::vector<Call> calls;
+
+    PortHandle Open(int n) override {
+        return Timed("Open", n, [&] { return inner.Open(n); });
+    }
+    bool GetState(PortHandle h, LineSettings& s) override {
+        return Timed("GetState", 0, [&] { return inner.GetState(h, s); });
+    }
+    bool SetState(PortHandle h, const LineSettings& s) override {
+        return Timed("SetState", 0, [&] { return inner.SetState(h, s); });
+    }
+    bool SetupQueues(PortHandle h, uint32_t in, uint32_t out) override {
+        return Timed("SetupQueues", 0, [&] { return inner.SetupQueues(h, in, out); });
+    }
+    bool SetTimeouts(PortHandle h, const CommTimeouts& t) override {
+        return Timed("SetTimeouts", 0, [&] { return inner.SetTimeouts(h, t); });
+    }
+    uint32_t Read(PortHandle h, uint8_t* buffer, uint32_t count) override {
+        return Timed("Read", 0, [&] { return inner.Read(h, buffer, count); });
+    }
+    uint32_t Write(PortHandle h, const uint8_t* bytes, uint32_t count) override {
+        return Timed("Write", 0, [&] { return inner.Write(h, bytes, count); });
+    }
+    void Close(PortHandle h) override {
+        Timed("Close", 0, [&] {
+            inner.Close(h);
+            return 0;
+        });
+    }
+    void Sleep(uint32_t ms) override {
+        Timed("Sleep", 0, [&] {
+            inner.Sleep(ms);
+            return 0;
+        });
+    }
+    uint64_t NowMs() override { return inner.NowMs(); }
+    bool IsStandInLine(PortHandle h) override { return inner.IsStandInLine(h); }
+    OpenFailure LastOpenFailure() override { return inner.LastOpenFailure(); }
+
+private:
+    template <class Action>
+    std::invoke_result_t<Action> Timed(const char* op, int port, Action action) {
+        const Clock::time_point begun = Clock::now();
+        auto result = action();
+        calls.push_back({op, port, begun, Clock::now()});
+        return result;
+    }
+
+    SerialServices& inner;
+};
+
 // Answers every question with Yes and notes when it did.
 class YesDialogs : public Dialogs {
 public:
@@ -85,7 +153,8 @@ public:
 class Bench {
 public:
     Bench(const std::vector<std::string>& simArgs, TtyDriver* driver)
-        : services{{folder.Path(), /*systemPorts=*/false, comports::DefaultLockFolders(), driver}} {
+        : services{{folder.Path(), /*systemPorts=*/false, comports::DefaultLockFolders(), driver}},
+          timed(services) {
         std::vector<std::string> all = {"--port",        "3", "--folder",  folder.Path(),
                                         "--reply-delay", "0", "--no-stdin"};
         all.insert(all.end(), simArgs.begin(), simArgs.end());
@@ -116,8 +185,9 @@ public:
     simtest::TempPortFolder folder;
     simtest::SimProcess sim;
     PosixSerialServices services;
+    TimedServices timed;
     YesDialogs dialogs;
-    TMainWin win{services, dialogs};
+    TMainWin win{timed, dialogs};
     TWorkWin work;
 };
 
@@ -169,22 +239,85 @@ struct Figures {
                   {},
                   kClosingPhaseMs + (kUpgrade14 + kIdentify) * kByteMs,
                   "ms"},
-          holders{"  of which the look for other holders", {}, 0, "ms"},
+          resolveCom1{"  of which resolving COM1 (no device)", {}, 0, "ms"},
+          resolveCom2{"  of which resolving COM2 (no device)", {}, 0, "ms"},
+          served{"  of which the display served before each port", {}, 0, "ms"},
+          open{"  of which opening COM3", {}, 0, "ms"},
+          console{"    of which the console check", {}, 0, "ms"},
+          holders{"    of which the look for other holders", {}, 0, "ms"},
+          lineSettings{"  of which the line settings and timeouts", {}, 0, "ms"},
+          settle{"  of which the pause after opening", {}, kOpenPauseMs, "ms"},
+          identify{"  of which the identification", {}, kIdentify * kByteMs, "ms"},
+          startLoad{
+              "  of which the 'c' exchange and the controls", {}, kReadConfig * kByteMs, "ms"},
           check{"  of which the check (identification)", {}, kIdentify * kByteMs, "ms"},
           animation{"  of which the animation", {}, kAnimationMs, "ms"},
           load{"  of which the 'c' exchange and the controls", {}, kReadConfig * kByteMs, "ms"} {}
 
     std::vector<Row> All() const {
-        return {start, holders, read, check, animation, load, write, upgrade};
+        return {start,   resolveCom1,  resolveCom2, served,   open,      console,
+                holders, lineSettings, settle,      identify, startLoad, read,
+                check,   animation,    load,        write,    upgrade};
+    }
+
+    // The start, told apart by the calls it made into the serial services: the
+    // time spent in each and between them.
+    void AddStartParts(const std::vector<TimedServices::Call>& calls, Clock::time_point begun,
+                       Clock::time_point ended) {
+        const auto ms = [](Clock::time_point from, Clock::time_point to) {
+            return std::chrono::duration<double, std::milli>(to - from).count();
+        };
+        const auto is = [](const TimedServices::Call& call, std::string_view op) {
+            return op == call.op;
+        };
+        double betweenPorts = 0;
+        Clock::time_point last = begun;
+        Clock::time_point opened{};
+        Clock::time_point settled{};
+        std::vector<Clock::time_point> writes;
+        for (const TimedServices::Call& call : calls) {
+            if (is(call, "Open")) {
+                betweenPorts += ms(last, call.begun);
+                if (call.port == 1) resolveCom1.samples.push_back(call.Ms());
+                if (call.port == 2) resolveCom2.samples.push_back(call.Ms());
+                if (call.port == 3) {
+                    open.samples.push_back(call.Ms());
+                    opened = call.ended;
+                }
+            } else if (is(call, "Sleep") && settled == Clock::time_point{}) {
+                lineSettings.samples.push_back(ms(opened, call.begun));
+                settle.samples.push_back(call.Ms());
+                settled = call.ended;
+            } else if (is(call, "Write")) {
+                writes.push_back(call.begun);
+            }
+            last = call.ended;
+        }
+        served.samples.push_back(betweenPorts);
+        if (writes.size() >= 2) {
+            identify.samples.push_back(ms(settled, writes[1]));
+            startLoad.samples.push_back(ms(writes[1], ended));
+        }
     }
 
     Row start;
     Row read;
     Row write;
     Row upgrade;
-    // Part of the start: every port that is opened is first looked for in
-    // every process's descriptors. Its floor is nothing.
+    // Parts of the start: resolving the numbers before the reader's, serving the
+    // display before each port, opening the reader's port (the console check and
+    // the look for other holders, each timed again on its own), the line
+    // settings, the pause, the identification, and the record.
+    Row resolveCom1;
+    Row resolveCom2;
+    Row served;
+    Row open;
+    Row console;
     Row holders;
+    Row lineSettings;
+    Row settle;
+    Row identify;
+    Row startLoad;
     // Parts of the read, to tell where its time goes.
     Row check;
     Row animation;
@@ -197,8 +330,13 @@ void Measure(TtyDriver* driver, Figures& f) {
         // The first activation: the scan finds COM3, identifies, reads the record.
         const Clock::time_point begun = Clock::now();
         b.win.FormActivate();
+        const Clock::time_point ended = Clock::now();
         f.start.samples.push_back(MsSince(begun));
         b.Expect(b.Label().startsWith(QStringLiteral("Czytnik Zantor-40")), "start");
+        f.AddStartParts(b.timed.calls, begun, ended);
+        const Clock::time_point consoleBegun = Clock::now();
+        comports::IsConsole(b.sim.Device(), comports::kTtyClassDir);
+        f.console.samples.push_back(MsSince(consoleBegun));
         const Clock::time_point holdersBegun = Clock::now();
         comports::FindOpener(b.sim.Device());
         f.holders.samples.push_back(MsSince(holdersBegun));

@@ -170,22 +170,6 @@ std::optional<dev_t> SysfsDeviceNumber(const std::string& ttyClassDir, const std
     return makedev(deviceMajor, deviceMinor);
 }
 
-// The system console and the virtual terminals (tty0..tty63, the first minors of
-// major 4) are never a reader's line, whatever name leads to them.
-bool IsConsole(const std::string& device, const std::string& ttyClassDir) {
-    struct stat deviceStat {};
-    if (stat(device.c_str(), &deviceStat) != 0) return true;
-    if (major(deviceStat.st_rdev) == kVirtualTerminalMajor &&
-        minor(deviceStat.st_rdev) < kVirtualTerminalCount) {
-        return true;
-    }
-    for (const std::string& name : ConsolePorts(ttyClassDir)) {
-        std::optional<dev_t> number = SysfsDeviceNumber(ttyClassDir, name);
-        if (number && *number == deviceStat.st_rdev) return true;
-    }
-    return false;
-}
-
 std::vector<SystemPort> ListSystemPorts(const std::string& ttyClassDir) {
     static const char* const kPrefixes[] = {"ttyS", "ttyUSB", "ttyACM"};
     std::set<std::string> console = ConsolePorts(ttyClassDir);
@@ -209,6 +193,20 @@ std::vector<SystemPort> ListSystemPorts(const std::string& ttyClassDir) {
 }
 
 }  // namespace
+
+bool IsConsole(const std::string& device, const std::string& ttyClassDir) {
+    struct stat deviceStat {};
+    if (stat(device.c_str(), &deviceStat) != 0) return true;
+    if (major(deviceStat.st_rdev) == kVirtualTerminalMajor &&
+        minor(deviceStat.st_rdev) < kVirtualTerminalCount) {
+        return true;
+    }
+    for (const std::string& name : ConsolePorts(ttyClassDir)) {
+        std::optional<dev_t> number = SysfsDeviceNumber(ttyClassDir, name);
+        if (number && *number == deviceStat.st_rdev) return true;
+    }
+    return false;
+}
 
 std::string UserPortFolder() { return "/tmp/zantor_cfg-" + std::to_string(getuid()); }
 

@@ -22,6 +22,10 @@ PortDescription DescribePort(int n, const std::string& folder, bool systemPorts,
                              const std::string& ttyClassDir,
                              const std::vector<std::string>& lockFolders);
 
+// The system console and the virtual terminals (tty0..tty63, the first minors of
+// major 4) are never a reader's line, whatever name leads to them.
+bool IsConsole(const std::string& device, const std::string& ttyClassDir);
+
 // True when the trusted folder has an entry com<n>: COM n is the folder's.
 bool IsFolderEntry(int n, const std::string& folder);
 
