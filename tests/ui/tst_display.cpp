@@ -19,6 +19,7 @@
 #include <QSet>
 #include <QTabBar>
 #include <QTabWidget>
+#include <QThread>
 #include <QWheelEvent>
 #include <QtTest>
 #include <algorithm>
@@ -213,6 +214,64 @@ private:
     std::thread serve;
 };
 
+// Input as the display delivers it: through the X server, from a client of its
+// own, as a window manager sends a close request (WM_DELETE_WINDOW) and as the
+// pointer clicks. No window manager runs meanwhile, so nothing else wakes the
+// program.
+class DisplayInput {
+public:
+    DisplayInput() : connection(xcb_connect(nullptr, nullptr)) {}
+    ~DisplayInput() { xcb_disconnect(connection); }
+    DisplayInput(const DisplayInput&) = delete;
+    DisplayInput& operator=(const DisplayInput&) = delete;
+
+    void Close(const QWidget& window) {
+        xcb_client_message_event_t message{};
+        message.response_type = XCB_CLIENT_MESSAGE;
+        message.format = 32;
+        message.window = window.winId();
+        message.type = Atom("WM_PROTOCOLS");
+        message.data.data32[0] = Atom("WM_DELETE_WINDOW");
+        Send(window, &message);
+    }
+    void Click(const QWidget& control) {
+        const QPoint at = control.mapTo(control.window(), control.rect().center());
+        const QPoint root = control.mapToGlobal(control.rect().center());
+        for (const uint8_t type : {XCB_BUTTON_PRESS, XCB_BUTTON_RELEASE}) {
+            xcb_button_press_event_t button{};
+            button.response_type = type;
+            button.detail = 1;
+            button.root = xcb_setup_roots_iterator(xcb_get_setup(connection)).data->root;
+            button.event = control.window()->winId();
+            button.root_x = int16_t(root.x());
+            button.root_y = int16_t(root.y());
+            button.event_x = int16_t(at.x());
+            button.event_y = int16_t(at.y());
+            button.state = type == XCB_BUTTON_RELEASE ? XCB_BUTTON_MASK_1 : 0;
+            button.same_screen = 1;
+            Send(*control.window(), &button);
+        }
+    }
+
+private:
+    xcb_atom_t Atom(const char* name) {
+        xcb_intern_atom_reply_t* reply = xcb_intern_atom_reply(
+            connection, xcb_intern_atom(connection, 0, uint16_t(strlen(name)), name), nullptr);
+        const xcb_atom_t atom = reply != nullptr ? reply->atom : xcb_atom_t{XCB_ATOM_NONE};
+        free(reply);
+        return atom;
+    }
+    // Sent, and given the time to reach the program's own connection.
+    void Send(const QWidget& window, const void* event) {
+        xcb_send_event(connection, 0, window.winId(), XCB_EVENT_MASK_NO_EVENT,
+                       static_cast<const char*>(event));
+        free(xcb_get_input_focus_reply(connection, xcb_get_input_focus(connection), nullptr));
+        QThread::msleep(50);
+    }
+
+    xcb_connection_t* connection;
+};
+
 // What the screen showed during one upgrade. The question box is answered on
 // screen; every move of the progress bar takes a shot of the screen around the
 // progress window and the place where the box was.
@@ -319,6 +378,8 @@ private slots:
     void hiddenModePageIsNeverReached_data();
     void hiddenModePageIsNeverReached();
     void everyControlHasAName();
+    void inputDuringAnOperationIsDeliveredAfterIt_data();
+    void inputDuringAnOperationIsDeliveredAfterIt();
 };
 
 void TestDisplay::upgradeShowsItsProgressEveryTime() {
@@ -423,6 +484,48 @@ void TestDisplay::everyControlHasAName() {
     }
     // "Aktywny", and one name for each box of the two rows.
     QCOMPARE(names.size(), 1 + 16);
+}
+
+void TestDisplay::inputDuringAnOperationIsDeliveredAfterIt_data() {
+    QTest::addColumn<bool>("upgrade");  // else a scan that finds no reader, started by RdBtn
+    QTest::addColumn<bool>("during");   // else sent right after the operation
+    QTest::addColumn<bool>("click");    // on RdBtn; else a close request
+    QTest::newRow("close during a scan") << false << true << false;
+    QTest::newRow("close right after a scan") << false << false << false;
+    QTest::newRow("close during an upgrade") << true << true << false;
+    QTest::newRow("click during a scan") << false << true << true;
+}
+
+// Input that the display delivers while an operation serves it is kept for
+// later; it must come as soon as the operation is over, not at the next event.
+void TestDisplay::inputDuringAnOperationIsDeliveredAfterIt() {
+    QFETCH(bool, upgrade);
+    QFETCH(bool, during);
+    QFETCH(bool, click);
+    Harness h;
+    DisplayInput input;
+    auto* rdBtn = h.Find<QPushButton>("RdBtn");
+    int scans = 0;
+    QObject::connect(rdBtn, &QPushButton::clicked, [&] { ++scans; });
+    auto send = [&] { click ? input.Click(*rdBtn) : input.Close(h.win); };
+    if (upgrade) {
+        h.reader.firmwareVersion = 6;
+        h.services.AttachReader(1, h.reader);
+        h.services.MakeStandInLine(1);  // the image built in is offered there
+        auto* bar = h.work.findChild<QProgressBar*>(QStringLiteral("ProgrBar"));
+        QObject::connect(bar, &QProgressBar::valueChanged, [&](int value) {
+            if (value == 1) send();
+        });
+        QVERIFY(h.Start());  // returns once the activation's upgrade and read are over
+        QCOMPARE(h.RequestsOf('z'), 1);
+    } else {
+        QVERIFY(h.Start());
+        QCOMPARE(h.Label(), QString::fromUtf8(kNotConnected));
+        if (during) QTimer::singleShot(0, send);  // runs in the scan's first serving
+        rdBtn->click();
+        if (!during) send();
+    }
+    QVERIFY(QTest::qWaitFor([&] { return click ? scans == 2 : !h.win.isVisible(); }, 1000));
 }
 
 QTEST_MAIN(TestDisplay)
