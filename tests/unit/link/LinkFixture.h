@@ -7,6 +7,12 @@
 
 using Op = FakeSerialServices::Op;
 
+inline Bytes Concat(std::initializer_list<Bytes> parts) {
+    Bytes out;
+    for (const Bytes& part : parts) out.insert(out.end(), part.begin(), part.end());
+    return out;
+}
+
 // One link over scripted serial services, as the main window owns it.
 class LinkTest : public testing::Test {
 protected:

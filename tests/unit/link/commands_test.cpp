@@ -66,12 +66,6 @@ TEST_F(LinkTest, IdentifyPassesOverAStaleFrameOfAnotherCommand) {
 
 const Bytes kCardText{'0', '0', '0', '4', '8', '8', '6', '7', '1', '8', '3', '4', '5', '\r', '\n'};
 
-Bytes Concat(std::initializer_list<Bytes> parts) {
-    Bytes out;
-    for (const Bytes& part : parts) out.insert(out.end(), part.begin(), part.end());
-    return out;
-}
-
 // What else a reader may send around an identification reply.
 struct Interleaving {
     const char* name;
@@ -128,7 +122,7 @@ protected:
 TEST_F(FindReaderTest, ScansUpwardsAndLeavesTheReadersPortOpen) {
     std::vector<int> openBetweenPorts;
     link.betweenPorts = [&] { openBetweenPorts.push_back(link.OpenPortNumber()); };
-    fake.Feed(1, kCardText);  // not from this reader: never shown as its
+    fake.Feed(1, kCardText);  // port 1's: never polled as the reader's
     ASSERT_TRUE(link.FindReader(48));
     uint8_t polled[256];
     EXPECT_EQ(link.PollBytes(polled), 0u);

@@ -14,12 +14,6 @@ Bytes Frame(uint8_t command, const Bytes& payload) {
     return BuildFrame(command, payload.data(), payload.size());
 }
 
-Bytes Concat(std::initializer_list<Bytes> parts) {
-    Bytes out;
-    for (const Bytes& part : parts) out.insert(out.end(), part.begin(), part.end());
-    return out;
-}
-
 class ReceiveFrameTest : public LinkTest {
 protected:
     void SetUp() override { OpenQuietly(1); }
