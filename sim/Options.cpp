@@ -1,36 +1,29 @@
 #include "Options.h"
 
+#include <CLI/CLI.hpp>
 #include <algorithm>
 #include <cctype>
-#include <cmath>
+#include <charconv>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
-#include <functional>
 #include <iterator>
+#include <memory>
 #include <string_view>
 
 #include "UpgradeSession.h"
 
 namespace {
 
-const char kHelp[] =
-    R"(Usage: zantor_sim --port N [options]
-
-A stand-in for a ZANTOR card reader on a pseudo-terminal. It registers as COM N
+constexpr char kAbout[] =
+    R"(A stand-in for a ZANTOR card reader on a pseudo-terminal. It registers as COM N
 by a link com<N> -> /dev/pts/K in the port folder, answers the reader's commands
 as a reader on a 19200 baud 8-N-1 line would, and presents cards. It never opens
 a real serial port.
+)";
 
-Port:
-  --port N               COM number to register, 1 to 32 (required)
-  --folder DIR           port folder (default /tmp/zantor_cfg-<uid>/, created
-                         with mode 0700 when missing; it must be a directory of
-                         this user without group or other permissions)
-  --no-stdin             do not read standard input; needed in the background
-                         of a shell, which stops a reader of the terminal.
-                         Otherwise the end of standard input ends the emulator
-
+// What the options of a group do together, shown after them.
+constexpr char kPortNotes[] = R"(
 When the pseudo-terminal is configured (raw, 8-N-1) and linked, the emulator
 prints one line on standard output and flushes it, e.g.
   zantor_sim: COM3 -> /dev/pts/5 (ZANTOR-40, serial 313, firmware 7)
@@ -45,19 +38,9 @@ discarded, so the next program starts clean. The link and com<N>.pid are
 removed on SIGINT, SIGTERM or SIGHUP, at the end of standard input, and when
 --vanish-after fires. Exit status: 0 after a normal end, 1 when the port could
 not be registered or the pseudo-terminal failed, 2 for a usage error.
+)";
 
-Identity and configuration:
-  --type N               type code (default 1064); the model shown is
-                         (N AND 0x3FF) mod 100, e.g. ZANTOR-40
-  --serial N             serial number (default 313)
-  --firmware N           firmware version (default 7)
-  --config HEX           8-byte configuration, 16 hex digits, spaces allowed
-                         (default "01 C0 05 03 60 00 03 00")
-  --image FILE           the upgrade image the reader expects: the header, every
-                         block and the per-serial record for --serial must be
-                         this file's, else the command is answered with status
-                         2 and the upgrade dropped (default: any bytes)
-  Numbers are decimal or 0x-prefixed hexadecimal, 0 to 65535.
+constexpr char kIdentityNotes[] = R"(  Numbers are decimal or 0x-prefixed hexadecimal, 0 to 65535.
 
 Commands answered. A request is a frame: total length (16-bit LE), command,
 payload, CRC-16/MODBUS (LE). A frame with a bad CRC, an unknown command or a
@@ -84,12 +67,10 @@ form no frame. Replies carry the command with bit 7 set:
   'T'  no payload  -> 0xD4 with one byte: 1 while a card is in the field (for
                       one second after it was presented), else 0
   'L'  3 bytes     -> 0xCC status 0 (LEDs, time and buzzer only in the trace)
+)";
 
-Cards:
-  --card HEX             card number, 1 to 8 bytes, most significant first,
-                         spaces allowed (default 01 23 45 67 89)
-  --card-every SECONDS   present the card periodically, 0.05 to 86400 s
-  A line "c" on standard input presents the card, "c HEX" presents that number
+constexpr char kCardNotes[] =
+    R"(  A line "c" on standard input presents the card, "c HEX" presents that number
   once, "q" ends the emulator.
   What is sent follows the current configuration, byte 0 bits 0-1 (mode):
   0 binary: the frame 0xC1 with the card number as payload, e.g.
@@ -107,71 +88,63 @@ Cards:
      bit 7     STX first and ETX last
      The default configuration (byte 4 = 60) sends "0004886718345" CR LF.
   2 Wiegand and 3 (invalid): nothing on the serial line.
-
-Line:
-  --no-pacing            send and receive without the line's timing
-  --reply-delay MS       from a request's last byte to the start of its reply
-                         (default 2)
-  --reply-delay-for C=MS the reply delay for command letter C (repeatable)
-  With pacing every byte takes 10 bit times (about 0.52 ms) in both directions:
-  a request counts as received when its last byte could have arrived on the
-  line, and output leaves at the line rate, scheduled on a monotonic clock.
-
-Trace:
-  --trace                print on standard output, flushed line by line, every
-                         frame received and everything sent, in hex:
-                           "   1.234 RX 05 00 4D A1 F4"
-                           "   1.239 TX 0B 00 CD 28 04 39 01 07 00 CD 88"
-                         The time is in seconds since the start, to the
-                         millisecond: for RX when the frame's last byte
-                         arrived, for TX when the first byte starts on the line.
-                         Bytes that form no frame show as "DROP xx ...", other
-                         events as "-- text". Flood bytes are not traced.
-
-Faults:
-  --vanish-after N       once N frames have been received and the last reply
-                         has left, close the pseudo-terminal, remove the link
-                         and exit with status 0
-  --ignore-request K     leave the K-th received frame (1-based) unanswered;
-                         repeatable, or a comma-separated list
-  --status C=S           answer command letter C with status S instead of its
-                         own; a status other than 0 means the command had no
-                         effect. For 'M', 'c' and 'T' the reply becomes a
-                         one-byte frame with S (repeatable)
-  --interleave N         send N card frames (0xC1, whatever the mode) before
-                         each reply
-  --flood                send random bytes continuously at the line rate (also
-                         with --no-pacing) whenever nothing else is being sent
-  --flood-after N        the same, from the moment the N-th frame has been
-                         received (its reply still goes out whole first)
-  --help                 show this text
-  --version              show the emulator's version
 )";
 
-bool ParseUnsigned(std::string_view text, uint64_t max, uint64_t& value) {
+constexpr char kLineNotes[] =
+    R"(  With pacing every byte takes 10 bit times (about 0.52 ms) in both directions:
+  a request counts as received when its last byte could have arrived on the
+  line, and output leaves at the line rate, scheduled on a monotonic clock.
+)";
+
+// The usage line, the description, then each group's options followed by its notes.
+class HelpLayout : public CLI::Formatter {
+public:
+    std::map<std::string, std::string> notes;
+
+    std::string make_help(const CLI::App* app, std::string, CLI::AppFormatMode) const override {
+        std::string help = "Usage: zantor_sim --port N [options]\n\n" + app->get_description();
+        for (const std::string& group : app->get_groups()) {
+            help += "\n" + group + ":\n";
+            for (const CLI::Option* option : app->get_options(
+                     [&group](const CLI::Option* o) { return o->get_group() == group; })) {
+                help += make_option(option, false);
+            }
+            help += notes.at(group);
+        }
+        return help;
+    }
+    std::string make_option_name(const CLI::Option* option, bool) const override {
+        return option->get_name();
+    }
+    std::string make_option_opts(const CLI::Option* option) const override {
+        return option->get_type_size() == 0 ? "" : " " + option->get_type_name();
+    }
+};
+
+// Decimal or 0x-prefixed hexadecimal; CLI11's own reading takes a leading 0 for octal.
+bool ParseNumber(std::string_view text, uint64_t max, uint64_t& value) {
     int base = 10;
     if (text.size() > 2 && text[0] == '0' && (text[1] == 'x' || text[1] == 'X')) {
         base = 16;
         text.remove_prefix(2);
     }
-    if (text.empty() || text.size() > 20) return false;
-    uint64_t result = 0;
-    for (char ch : text) {
-        int digit;
-        if (ch >= '0' && ch <= '9') {
-            digit = ch - '0';
-        } else if (base == 16 && std::isxdigit(static_cast<unsigned char>(ch))) {
-            digit = std::tolower(static_cast<unsigned char>(ch)) - 'a' + 10;
-        } else {
-            return false;
+    const char* end = text.data() + text.size();
+    const auto [stop, error] = std::from_chars(text.data(), end, value, base);
+    return error == std::errc() && stop == end && value <= max;
+}
+
+// Checks a number and hands it on in decimal, which CLI11 then reads into the field.
+CLI::Validator Number(uint64_t min, uint64_t max) {
+    const auto check = [min, max](std::string& text) {
+        uint64_t value = 0;
+        if (!ParseNumber(text, max, value) || value < min) {
+            return "'" + text + "' is not a number from " + std::to_string(min) + " to " +
+                   std::to_string(max);
         }
-        if (result > (max - static_cast<uint64_t>(digit)) / static_cast<uint64_t>(base)) {
-            return false;
-        }
-        result = result * static_cast<uint64_t>(base) + static_cast<uint64_t>(digit);
-    }
-    value = result;
-    return true;
+        text = std::to_string(value);
+        return std::string();
+    };
+    return CLI::Validator(check, "");
 }
 
 bool ParseHexBytes(std::string_view text, std::vector<uint8_t>& bytes) {
@@ -189,221 +162,214 @@ bool ParseHexBytes(std::string_view text, std::vector<uint8_t>& bytes) {
     return true;
 }
 
-// "C=VALUE" with C a command letter.
-bool ParseCommandValue(std::string_view text, uint64_t max, uint8_t& command, uint64_t& value) {
-    if (text.size() < 3 || text[1] != '=' || !std::isalpha(static_cast<unsigned char>(text[0]))) {
-        return false;
-    }
-    command = static_cast<uint8_t>(text[0]);
-    return ParseUnsigned(text.substr(2), max, value);
-}
-
-bool ParseSeconds(const std::string& text, double& seconds) {
-    if (text.empty()) return false;
-    char* end = nullptr;
-    const double value = std::strtod(text.c_str(), &end);
-    if (*end != '\0' || !std::isfinite(value) || value < 0.05 || value > 86400) return false;
-    seconds = value;
-    return true;
-}
-
-struct OptionRule {
-    const char* name;
-    bool takesValue;
-    // Returns false when the value is not acceptable.
-    std::function<bool(SimOptions&, const std::string&)> apply;
-};
-
-bool SetU16(uint16_t& field, const std::string& value) {
-    uint64_t number;
-    if (!ParseUnsigned(value, 0xFFFF, number)) return false;
-    field = static_cast<uint16_t>(number);
-    return true;
-}
-
-const std::vector<OptionRule>& Rules() {
-    static const std::vector<OptionRule> rules = {
-        {"port", true,
-         [](SimOptions& o, const std::string& v) {
-             uint64_t n;
-             if (!ParseUnsigned(v, 32, n) || n < 1) return false;
-             o.port = static_cast<int>(n);
-             return true;
-         }},
-        {"folder", true,
-         [](SimOptions& o, const std::string& v) {
-             o.folder = v;
-             return !v.empty();
-         }},
-        {"no-stdin", false,
-         [](SimOptions& o, const std::string&) {
-             o.readStdin = false;
-             return true;
-         }},
-        {"type", true, [](SimOptions& o, const std::string& v) { return SetU16(o.typeCode, v); }},
-        {"serial", true,
-         [](SimOptions& o, const std::string& v) { return SetU16(o.serialNumber, v); }},
-        {"firmware", true,
-         [](SimOptions& o, const std::string& v) { return SetU16(o.firmwareVersion, v); }},
-        {"config", true,
-         [](SimOptions& o, const std::string& v) {
-             std::vector<uint8_t> bytes;
-             if (!ParseHexBytes(v, bytes) || bytes.size() != o.config.size()) return false;
-             std::copy(bytes.begin(), bytes.end(), o.config.begin());
-             return true;
-         }},
-        {"image", true,
-         [](SimOptions& o, const std::string& v) {
-             o.imagePath = v;
-             return !v.empty();
-         }},
-        {"card", true,
-         [](SimOptions& o, const std::string& v) { return ParseCardNumber(v, o.card); }},
-        {"card-every", true,
-         [](SimOptions& o, const std::string& v) { return ParseSeconds(v, o.cardEverySeconds); }},
-        {"no-pacing", false,
-         [](SimOptions& o, const std::string&) {
-             o.pacing = false;
-             return true;
-         }},
-        {"reply-delay", true,
-         [](SimOptions& o, const std::string& v) {
-             uint64_t ms;
-             if (!ParseUnsigned(v, 60000, ms)) return false;
-             o.replyDelayMs = static_cast<uint32_t>(ms);
-             return true;
-         }},
-        {"reply-delay-for", true,
-         [](SimOptions& o, const std::string& v) {
-             uint8_t command;
-             uint64_t ms;
-             if (!ParseCommandValue(v, 60000, command, ms)) return false;
-             o.replyDelayFor[command] = static_cast<uint32_t>(ms);
-             return true;
-         }},
-        {"trace", false,
-         [](SimOptions& o, const std::string&) {
-             o.trace = true;
-             return true;
-         }},
-        {"vanish-after", true,
-         [](SimOptions& o, const std::string& v) {
-             return ParseUnsigned(v, UINT32_MAX, o.vanishAfter) && o.vanishAfter > 0;
-         }},
-        {"ignore-request", true,
-         [](SimOptions& o, const std::string& v) {
-             size_t start = 0;
-             while (start <= v.size()) {
-                 const size_t comma = std::min(v.find(',', start), v.size());
-                 uint64_t k;
-                 if (!ParseUnsigned(std::string_view(v).substr(start, comma - start), UINT32_MAX,
-                                    k) ||
-                     k == 0) {
-                     return false;
-                 }
-                 o.ignoreRequests.insert(k);
-                 start = comma + 1;
-             }
-             return true;
-         }},
-        {"status", true,
-         [](SimOptions& o, const std::string& v) {
-             uint8_t command;
-             uint64_t status;
-             if (!ParseCommandValue(v, 255, command, status)) return false;
-             o.statusFor[command] = static_cast<uint8_t>(status);
-             return true;
-         }},
-        {"interleave", true,
-         [](SimOptions& o, const std::string& v) {
-             uint64_t n;
-             if (!ParseUnsigned(v, 100, n)) return false;
-             o.interleave = static_cast<unsigned>(n);
-             return true;
-         }},
-        {"flood", false,
-         [](SimOptions& o, const std::string&) {
-             o.flood = true;
-             return true;
-         }},
-        {"flood-after", true,
-         [](SimOptions& o, const std::string& v) {
-             uint64_t n;
-             if (!ParseUnsigned(v, 1000000, n) || n == 0) return false;
-             o.floodAfter = static_cast<unsigned>(n);
-             return true;
-         }},
+// "C=VALUE", C a command letter, once per use: a value for one command.
+template <typename Value>
+CLI::Option* AddPerCommand(CLI::App& app, const std::string& name, std::map<uint8_t, Value>& map,
+                           uint64_t max, const std::string& help) {
+    const auto apply = [&map, name, max](const std::vector<std::string>& items) {
+        for (const std::string& item : items) {
+            uint64_t value = 0;
+            if (item.size() < 3 || item[1] != '=' ||
+                !std::isalpha(static_cast<unsigned char>(item[0])) ||
+                !ParseNumber(std::string_view(item).substr(2), max, value)) {
+                throw CLI::ValidationError(name, "'" + item + "' is not C=N with C a command " +
+                                                     "letter and N 0 to " + std::to_string(max));
+            }
+            map[static_cast<uint8_t>(item[0])] = static_cast<Value>(value);
+        }
     };
-    return rules;
+    return app.add_option_function<std::vector<std::string>>(name, apply, help)
+        ->multi_option_policy(CLI::MultiOptionPolicy::TakeAll)
+        ->allow_extra_args(false);
+}
+
+void LoadImage(const std::string& path, std::vector<uint8_t>& image) {
+    // A folder opens as a stream too, and only its first read fails.
+    std::error_code ignored;
+    std::ifstream file(path, std::ios::binary);
+    const bool readable = file.is_open() && std::filesystem::is_regular_file(path, ignored);
+    if (readable) image.assign(std::istreambuf_iterator<char>(file), {});
+    if (!readable || file.bad()) {
+        throw CLI::ValidationError("--image", "cannot read the image '" + path + "'");
+    }
+    if (!IsImageLayout(image)) {
+        throw CLI::ValidationError("--image", "'" + path + "' is not an upgrade image");
+    }
 }
 
 }  // namespace
 
-ParseOutcome ParseOptions(int argc, const char* const* argv, SimOptions& options,
-                          std::string& error) {
-    for (int i = 1; i < argc; ++i) {
-        std::string arg = argv[i];
-        if (arg == "--help" || arg == "-h") return ParseOutcome::kHelp;
-        if (arg == "--version") return ParseOutcome::kVersion;
-        if (arg.rfind("--", 0) != 0) {
-            error = "unexpected argument '" + arg + "'";
-            return ParseOutcome::kError;
-        }
-        std::string name = arg.substr(2);
-        std::string value;
-        bool hasValue = false;
-        if (const size_t eq = name.find('='); eq != std::string::npos) {
-            value = name.substr(eq + 1);
-            name.resize(eq);
-            hasValue = true;
-        }
-        const OptionRule* rule = nullptr;
-        for (const OptionRule& candidate : Rules()) {
-            if (name == candidate.name) rule = &candidate;
-        }
-        if (rule == nullptr) {
-            error = "unknown option '--" + name + "'";
-            return ParseOutcome::kError;
-        }
-        if (rule->takesValue && !hasValue) {
-            if (i + 1 >= argc) {
-                error = "option '--" + name + "' needs a value";
-                return ParseOutcome::kError;
-            }
-            value = argv[++i];
-        } else if (!rule->takesValue && hasValue) {
-            error = "option '--" + name + "' takes no value";
-            return ParseOutcome::kError;
-        }
-        if (!rule->apply(options, value)) {
-            error = "bad value '" + value + "' for '--" + name + "'";
-            return ParseOutcome::kError;
-        }
-    }
-    if (options.port == 0) {
-        error = "--port N is required";
+ParseOutcome ParseOptions(int argc, const char* const* argv, SimOptions& o, std::string& message) {
+    CLI::App app{kAbout, "zantor_sim"};
+    const auto layout = std::make_shared<HelpLayout>();
+    layout->column_width(25);
+    app.formatter(layout);
+    // A repeated option counts as given last, except those that collect; a flag
+    // is not turned off by a value (--trace=false).
+    app.option_defaults()->multi_option_policy(CLI::MultiOptionPolicy::TakeLast);
+    app.option_defaults()->disable_flag_override();
+    const auto group = [&app, &layout](const char* name, const char* notes) {
+        app.option_defaults()->group(name);
+        layout->notes[name] = notes;
+    };
+    const auto notEmpty = [](const std::string& text) {
+        return text.empty() ? std::string("an empty value") : std::string();
+    };
+
+    group("Port", kPortNotes);
+    app.add_option("--port", o.port, "COM number to register, 1 to 32 (required)")
+        ->required()
+        ->type_name("N")
+        ->transform(Number(1, 32));
+    app.add_option("--folder", o.folder,
+                   "port folder (default /tmp/zantor_cfg-<uid>/, created\n"
+                   "with mode 0700 when missing; it must be a directory of\n"
+                   "this user without group or other permissions)")
+        ->type_name("DIR")
+        ->check(notEmpty);
+    app.add_flag("--no-stdin{false}", o.readStdin,
+                 "do not read standard input; needed in the background\n"
+                 "of a shell, which stops a reader of the terminal.\n"
+                 "Otherwise the end of standard input ends the emulator");
+
+    group("Identity and configuration", kIdentityNotes);
+    app.add_option("--type", o.typeCode,
+                   "type code (default 1064); the model shown is\n"
+                   "(N AND 0x3FF) mod 100, e.g. ZANTOR-40")
+        ->type_name("N")
+        ->transform(Number(0, 0xFFFF));
+    app.add_option("--serial", o.serialNumber, "serial number (default 313)")
+        ->type_name("N")
+        ->transform(Number(0, 0xFFFF));
+    app.add_option("--firmware", o.firmwareVersion, "firmware version (default 7)")
+        ->type_name("N")
+        ->transform(Number(0, 0xFFFF));
+    app.add_option_function<std::string>(
+           "--config",
+           [&o](const std::string& text) {
+               std::vector<uint8_t> bytes;
+               if (!ParseHexBytes(text, bytes) || bytes.size() != o.config.size()) {
+                   throw CLI::ValidationError("--config", "'" + text + "' is not 8 bytes in hex");
+               }
+               std::copy(bytes.begin(), bytes.end(), o.config.begin());
+           },
+           "8-byte configuration, 16 hex digits, spaces allowed\n"
+           "(default \"01 C0 05 03 60 00 03 00\")")
+        ->type_name("HEX");
+    app.add_option_function<std::string>(
+           "--image",
+           [&o](const std::string& path) {
+               o.imagePath = path;
+               LoadImage(path, o.image);
+           },
+           "the upgrade image the reader expects: the header, every\n"
+           "block and the per-serial record for --serial must be\n"
+           "this file's, else the command is answered with status\n"
+           "2 and the upgrade dropped (default: any bytes)")
+        ->type_name("FILE");
+
+    group("Cards", kCardNotes);
+    app.add_option_function<std::string>(
+           "--card",
+           [&o](const std::string& text) {
+               if (!ParseCardNumber(text, o.card)) {
+                   throw CLI::ValidationError("--card",
+                                              "'" + text + "' is not 1 to 8 bytes in hex");
+               }
+           },
+           "card number, 1 to 8 bytes, most significant first,\n"
+           "spaces allowed (default 01 23 45 67 89)")
+        ->type_name("HEX");
+    app.add_option("--card-every", o.cardEverySeconds,
+                   "present the card periodically, 0.05 to 86400 s")
+        ->type_name("SECONDS")
+        ->check([](const std::string& text) {
+            char* end = nullptr;
+            const double seconds = std::strtod(text.c_str(), &end);
+            // Written so that NaN fails too.
+            return *end == '\0' && seconds >= 0.05 && seconds <= 86400
+                       ? std::string()
+                       : "'" + text + "' is not a number of seconds from 0.05 to 86400";
+        });
+
+    group("Line", kLineNotes);
+    app.add_flag("--no-pacing{false}", o.pacing, "send and receive without the line's timing");
+    app.add_option("--reply-delay", o.replyDelayMs,
+                   "from a request's last byte to the start of its reply\n(default 2)")
+        ->type_name("MS")
+        ->transform(Number(0, 60000));
+    AddPerCommand(app, "--reply-delay-for", o.replyDelayFor, 60000,
+                  "the reply delay for command letter C (repeatable)")
+        ->type_name("C=MS");
+
+    group("Trace", "");
+    app.add_flag("--trace", o.trace,
+                 "print on standard output, flushed line by line, every\n"
+                 "frame received and everything sent, in hex:\n"
+                 "  \"   1.234 RX 05 00 4D A1 F4\"\n"
+                 "  \"   1.239 TX 0B 00 CD 28 04 39 01 07 00 CD 88\"\n"
+                 "The time is in seconds since the start, to the\n"
+                 "millisecond: for RX when the frame's last byte\n"
+                 "arrived, for TX when the first byte starts on the line.\n"
+                 "Bytes that form no frame show as \"DROP xx ...\", other\n"
+                 "events as \"-- text\". Flood bytes are not traced.");
+
+    group("Faults", "");
+    app.add_option("--vanish-after", o.vanishAfter,
+                   "once N frames have been received and the last reply\n"
+                   "has left, close the pseudo-terminal, remove the link\n"
+                   "and exit with status 0")
+        ->type_name("N")
+        ->transform(Number(1, UINT32_MAX));
+    app.add_option("--ignore-request", o.ignoreRequests,
+                   "leave the K-th received frame (1-based) unanswered;\n"
+                   "repeatable, or a comma-separated list")
+        ->type_name("K")
+        ->multi_option_policy(CLI::MultiOptionPolicy::TakeAll)
+        ->allow_extra_args(false)
+        ->delimiter(',')
+        ->transform(Number(1, UINT32_MAX));
+    AddPerCommand(app, "--status", o.statusFor, 255,
+                  "answer command letter C with status S instead of its\n"
+                  "own; a status other than 0 means the command had no\n"
+                  "effect. For 'M', 'c' and 'T' the reply becomes a\n"
+                  "one-byte frame with S (repeatable)")
+        ->type_name("C=S");
+    app.add_option("--interleave", o.interleave,
+                   "send N card frames (0xC1, whatever the mode) before\neach reply")
+        ->type_name("N")
+        ->transform(Number(0, 100));
+    app.add_flag("--flood", o.flood,
+                 "send random bytes continuously at the line rate (also\n"
+                 "with --no-pacing) whenever nothing else is being sent");
+    app.add_option("--flood-after", o.floodAfter,
+                   "the same, from the moment the N-th frame has been\n"
+                   "received (its reply still goes out whole first)")
+        ->type_name("N")
+        ->transform(Number(1, 1000000));
+    // Wherever they stand, as soon as they are read.
+    app.set_help_flag();
+    app.add_flag_callback(
+           "-h,--help", [] { throw CLI::CallForHelp(); }, "show this text")
+        ->trigger_on_parse();
+    app.set_version_flag("--version", std::string("zantor_sim ") + ZANTOR_VERSION,
+                         "show the emulator's version")
+        ->trigger_on_parse();
+
+    try {
+        app.parse(argc, argv);
+    } catch (const CLI::CallForHelp&) {
+        message = app.help();
+        return ParseOutcome::kHelp;
+    } catch (const CLI::CallForVersion& version) {
+        message = version.what() + std::string("\n");
+        return ParseOutcome::kVersion;
+    } catch (const CLI::ParseError& error) {
+        message = error.what();
         return ParseOutcome::kError;
-    }
-    if (!options.imagePath.empty()) {
-        // A folder opens as a stream too, and only its first read fails.
-        std::error_code ignored;
-        std::ifstream file(options.imagePath, std::ios::binary);
-        const bool readable =
-            file.is_open() && std::filesystem::is_regular_file(options.imagePath, ignored);
-        if (readable) options.image.assign(std::istreambuf_iterator<char>(file), {});
-        if (!readable || file.bad()) {
-            error = "cannot read the image '" + options.imagePath + "'";
-            return ParseOutcome::kError;
-        }
-        if (!IsImageLayout(options.image)) {
-            error = "'" + options.imagePath + "' is not an upgrade image";
-            return ParseOutcome::kError;
-        }
     }
     return ParseOutcome::kRun;
 }
-
-const char* HelpText() { return kHelp; }
 
 bool ParseCardNumber(const std::string& text, std::vector<uint8_t>& card) {
     std::vector<uint8_t> bytes;

@@ -41,11 +41,10 @@ struct SimOptions {
 
 enum class ParseOutcome { kRun, kHelp, kVersion, kError };
 
-// Fills options from argv; on kError, error says what is wrong.
+// Fills options from argv. message: for kHelp and kVersion the text for
+// standard output, for kError what is wrong.
 ParseOutcome ParseOptions(int argc, const char* const* argv, SimOptions& options,
-                          std::string& error);
-
-const char* HelpText();
+                          std::string& message);
 
 // Hex digits, two per byte, spaces allowed: a card number of 1 to 8 bytes.
 bool ParseCardNumber(const std::string& text, std::vector<uint8_t>& card);

@@ -1,5 +1,5 @@
 // zantor_sim: a ZANTOR card reader on a pseudo-terminal, registered as COM n in
-// the port folder. See HelpText() in Options.cpp for what it does.
+// the port folder. Its --help (Options.cpp) says what it does.
 
 #include <signal.h>
 #include <sys/prctl.h>
@@ -43,16 +43,14 @@ int Fail(const std::string& error) {
 int main(int argc, char** argv) {
     const int64_t origin = NowNs();
     SimOptions options;
-    std::string error;
-    switch (ParseOptions(argc, argv, options, error)) {
+    std::string message;
+    switch (ParseOptions(argc, argv, options, message)) {
         case ParseOutcome::kHelp:
-            std::fputs(HelpText(), stdout);
-            return 0;
         case ParseOutcome::kVersion:
-            std::printf("zantor_sim %s\n", ZANTOR_VERSION);
+            std::fputs(message.c_str(), stdout);
             return 0;
         case ParseOutcome::kError:
-            std::fprintf(stderr, "zantor_sim: %s\nTry 'zantor_sim --help'.\n", error.c_str());
+            std::fprintf(stderr, "zantor_sim: %s\nTry 'zantor_sim --help'.\n", message.c_str());
             return 2;
         case ParseOutcome::kRun:
             break;
@@ -76,6 +74,7 @@ int main(int argc, char** argv) {
     // timed wait would be counted against the program.
     prctl(PR_SET_TIMERSLACK, 1);
 
+    std::string error;
     PortLink link(options.folder.empty() ? comports::UserPortFolder() : options.folder,
                   options.port);
     if (!link.Claim(error)) return Fail(error);

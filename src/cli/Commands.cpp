@@ -11,6 +11,7 @@
 #include <thread>
 
 #include "Clock.h"
+#include "CommErr.h"
 #include "Failure.h"
 #include "Monitor.h"
 #include "Profile.h"
@@ -28,37 +29,44 @@ constexpr uint32_t kReplyWaitMs = 500;
 
 // The upgrade's progress on the command line: a live line on a terminal,
 // otherwise a line when the blocks begin and when they are all acknowledged.
-class CommandProgress : public upgrade::Progress {
+class CommandProgress {
 public:
-    CommandProgress(Output& out, uint16_t blocks) : out(out), blocks(blocks) {}
+    explicit CommandProgress(Output& out) : out(out) {}
 
-    void Show(int maximum) override {
-        bar = maximum;
-        started = std::chrono::steady_clock::now();
-        if (!out.Live()) out.Message(fmt::format("upgrade: sending {} blocks", blocks));
-    }
-    void SetMaximum(int maximum) override { bar = maximum; }
-    void SetPosition(int position) override {
-        const bool closing = bar == 100;
-        const int percent = closing ? position : position * 100 / std::max(bar, 1);
-        if (!closing && position == blocks && !out.Live()) {
-            out.Message("upgrade: blocks acknowledged, the reader restarts");
+    void operator()(const session::UpgradeEvent& event) {
+        using Kind = session::UpgradeEvent::Kind;
+        switch (event.kind) {
+            case Kind::BlocksBegin:
+                started = std::chrono::steady_clock::now();
+                if (!out.Live())
+                    out.Message(fmt::format("upgrade: sending {} blocks", event.steps));
+                break;
+            case Kind::BlockAcknowledged:
+                if (event.step == event.steps && !out.Live()) {
+                    out.Message("upgrade: blocks acknowledged, the reader restarts");
+                }
+                Show(fmt::format("block {} of {}", std::min(event.step + 1, event.steps),
+                                 event.steps),
+                     event.step * 60 / event.steps);
+                break;
+            case Kind::Closing:
+                Show("reader restarting", 60 + event.step * 40 / event.steps);
+                break;
+            case Kind::TransferEnded:
+                break;
         }
+    }
+
+private:
+    void Show(const std::string& phase, int percent) {
         const double elapsed =
             std::chrono::duration<double>(std::chrono::steady_clock::now() - started).count();
         const std::string left =
             percent > 0 ? fmt::format("{:.0f} s left", elapsed * (100 - percent) / percent) : "";
-        out.Progress(closing
-                         ? fmt::format("reader restarting   {:3d} %   {}", percent, left)
-                         : fmt::format("block {} of {}   {:3d} %   {}",
-                                       std::min<int>(position + 1, blocks), blocks, percent, left));
+        out.Progress(fmt::format("{:<18} {:3d} %   {}", phase, percent, left));
     }
-    void Hide() override {}
 
-private:
     Output& out;
-    uint16_t blocks;
-    int bar = 0;
     std::chrono::steady_clock::time_point started;
 };
 
@@ -70,6 +78,16 @@ uint8_t SlotsToBits(const std::string& slots) {
     return bits;
 }
 
+// Whether a reader answers on COM n; a port taken meanwhile by another
+// program has none for us.
+bool ConnectsTo(session::ReaderSession& reader, int n) {
+    try {
+        return reader.Connect(n);
+    } catch (const CommErr&) {
+        return false;
+    }
+}
+
 void PrintChunk(Output& out, const uint8_t* bytes, size_t count) {
     const std::string time = IsoTimeNow(true);
     for (const std::string& line : monitor::ChunkToLines(bytes, count)) {
@@ -79,19 +97,18 @@ void PrintChunk(Output& out, const uint8_t* bytes, size_t count) {
 
 }  // namespace
 
-Session::Session(Output& out, const PortSetup& setup)
-    : out(out), setup(setup), services(MakeSerialServices(setup)), link(*services) {}
+Context::Context(Output& out, const PortSetup& setup)
+    : out(out),
+      setup(setup),
+      services(MakeSerialServices(setup)),
+      reader(*services, session::AfterUpgrade::SamePort) {}
 
-void Session::Connect(int port) {
-    if (port != 0) {
-        if (!link.SelectPort(port) || !link.Identify()) {
-            throw Failure(kExitNoReader, fmt::format("no reader answers on COM{}", port));
-        }
-        return;
-    }
-    if (!link.FindReader(Zantor50::kHighestPort)) {
-        throw Failure(kExitNoReader, "Nie podłączony żaden czytnik. (no reader on COM1..COM32)");
-    }
+void Context::Connect(int port) {
+    if (reader.Connect(port)) return;
+    if (port != 0) throw Failure(kExitNoReader, fmt::format("no reader answers on COM{}", port));
+    throw Failure(kExitNoReader,
+                  fmt::format("Nie podłączony żaden czytnik. (no reader on COM{}..COM{})",
+                              protocol::kFirstPort, protocol::kLastPort));
 }
 
 std::string ModelName(const Zantor50& link) { return fmt::format("ZANTOR-{}", link.ModelNumber()); }
@@ -128,9 +145,9 @@ int RunPorts(Output& out, const PortSetup& setup, bool json, bool probe) {
         }
         if (probe && port.state == PortInfo::State::Free) {
             // Identification is the one way to know a reader; only free ports get it.
-            Session session(out, setup);
-            if (session.link.SelectPort(port.number) && session.link.Identify()) {
-                const Zantor50& link = session.link;
+            Context context(out, setup);
+            if (ConnectsTo(context.reader, port.number)) {
+                const Zantor50& link = context.reader.Link();
                 entry["reader"] = {{"type", link.typeCode},
                                    {"model", ModelName(link)},
                                    {"serial", link.serialNumber},
@@ -152,39 +169,38 @@ int RunPorts(Output& out, const PortSetup& setup, bool json, bool probe) {
     return kExitDone;
 }
 
-int RunIdentify(Session& session, int port, bool json) {
-    session.Connect(port);
-    const Zantor50& link = session.link;
+int RunIdentify(Context& context, int port, bool json) {
+    context.Connect(port);
+    const Zantor50& link = context.reader.Link();
     const int n = link.OpenPortNumber();
     if (json) {
         nlohmann::ordered_json reader = {{"port", n},
-                                         {"device", DeviceOf(n, session.setup)},
+                                         {"device", DeviceOf(n, context.setup)},
                                          {"type", link.typeCode},
                                          {"model", ModelName(link)},
                                          {"serial", link.serialNumber},
                                          {"firmware", link.firmwareVersion}};
-        session.out.Line(reader.dump(2));
+        context.out.Line(reader.dump(2));
     } else {
-        session.out.Line(fmt::format("COM{} ({}): {} (type {}), serial {:05d}, firmware {}", n,
-                                     DeviceOf(n, session.setup), ModelName(link), link.typeCode,
+        context.out.Line(fmt::format("COM{} ({}): {} (type {}), serial {:05d}, firmware {}", n,
+                                     DeviceOf(n, context.setup), ModelName(link), link.typeCode,
                                      link.serialNumber, link.firmwareVersion));
     }
     return kExitDone;
 }
 
-int RunConfigGet(Session& session, int port, bool json) {
-    session.Connect(port);
-    ReaderConfig record{};
-    session.link.ReadConfig(record);
+int RunConfigGet(Context& context, int port, bool json) {
+    context.Connect(port);
+    const ReaderConfig record = context.reader.Read();
     if (config::HasInvalidMode(record)) {
-        session.out.Message(
+        context.out.Message(
             "Czytnik zawiera nieprawidłową konfigurację. (output mode 2 or 3; shown as the window "
             "shows it)");
     }
     config::Settings settings;
     config::RecordToSettings(record, settings);
     if (json) {
-        session.out.Line(ProfileFromSettings(settings).dump(2));
+        context.out.Line(ProfileFromSettings(settings).dump(2));
         return kExitDone;
     }
     std::string text = DescribeSettings(settings);
@@ -193,46 +209,47 @@ int RunConfigGet(Session& session, int port, bool json) {
     if (written != record) {
         text += fmt::format("\n{:<22}{}", "written back as:", HexBytes(written.data(), 8));
     }
-    session.out.Line(text);
+    context.out.Line(text);
     return kExitDone;
 }
 
-int RunConfigSet(Session& session, int port, bool dryRun, const std::string& profilePath) {
+int RunConfigSet(Context& context, int port, bool dryRun, const std::string& profilePath) {
     const config::Settings settings = SettingsFromProfile(ReadFileOrFail(profilePath, "profile"));
     const ReaderConfig record = config::SettingsToRecord(settings);
     if (dryRun) {
         const std::vector<uint8_t> frame = Zantor50::WriteConfigFrame(record);
-        session.out.Line(HexBytes(frame.data(), frame.size()));
+        context.out.Line(HexBytes(frame.data(), frame.size()));
         return kExitDone;
     }
-    session.Connect(port);
-    WriteAndVerify(session.link, record);
-    session.out.Line(fmt::format("COM{}: wrote and read back {}", session.link.OpenPortNumber(),
+    context.Connect(port);
+    WriteAndVerify(context.reader, record);
+    context.out.Line(fmt::format("COM{}: wrote and read back {}",
+                                 context.reader.Link().OpenPortNumber(),
                                  HexBytes(record.data(), record.size())));
     return kExitDone;
 }
 
-int RunUpgrade(Session& session, int port, const std::string& imagePath, bool yes) {
+int RunUpgrade(Context& context, int port, const std::string& imagePath, bool yes) {
     // The file is read and its header checked before any port is touched.
     std::string file;
     if (!imagePath.empty()) file = ReadFileOrFail(imagePath, "image");
-    session.Connect(port);
-    Zantor50& link = session.link;
+    context.Connect(port);
+    const Zantor50& link = context.reader.Link();
     std::optional<upgrade::Image> given;
     if (!imagePath.empty()) {
         given = upgrade::Image(reinterpret_cast<const uint8_t*>(file.data()), file.size());
     }
-    const std::optional<upgrade::Image> candidate = CandidateImage(link, given);
+    const std::optional<upgrade::Offer> candidate = CandidateImage(link, given);
     if (!candidate) {
-        session.out.Line(fmt::format("{} (type {}): no upgrade image for this type",
+        context.out.Line(fmt::format("{} (type {}): no upgrade image for this type",
                                      ModelName(link), link.typeCode));
         return kExitDone;
     }
-    CheckImage(*candidate, link);
-    const uint16_t version = upgrade::Version(*candidate);
-    const std::optional<upgrade::Image> image = ImageDue(link, candidate);
-    if (!image) {
-        session.out.Line(
+    CheckImage(candidate->image, link);
+    const uint16_t version = upgrade::Version(candidate->image);
+    const std::optional<upgrade::Offer> due = context.reader.UpgradeDue(candidate);
+    if (!due) {
+        context.out.Line(
             version <= link.firmwareVersion
                 ? fmt::format("{} serial {:05d}: firmware {} is up to date (image {})",
                               ModelName(link), link.serialNumber, link.firmwareVersion, version)
@@ -243,67 +260,66 @@ int RunUpgrade(Session& session, int port, const std::string& imagePath, bool ye
     }
     if (!yes) {
         if (!IsTerminal(stdin)) throw Failure(kExitUsage, "no terminal to ask: confirm with --yes");
-        session.out.Message(fmt::format(
+        context.out.Message(fmt::format(
             "Upgrade {} serial {:05d} on COM{} from firmware {} to {}? [y/N]", ModelName(link),
             link.serialNumber, link.OpenPortNumber(), link.firmwareVersion, version));
         std::string answer;
         std::getline(std::cin, answer);
         if (answer != "y" && answer != "Y" && answer != "yes") {
-            session.out.Message("not upgraded: nothing was sent");
+            context.out.Message("not upgraded: nothing was sent");
             return kExitDone;
         }
     }
     CatchInterrupts("zantor: the upgrade finishes first (Ctrl-C again to stop at once)\n");
     const uint16_t before = link.firmwareVersion;
-    CommandProgress progress(session.out, upgrade::BlockCount(*image));
-    UpgradeAndVerify(link, *session.services, *image, progress);
-    session.out.Line(fmt::format("{} serial {:05d}: firmware {} -> {}", ModelName(link),
+    UpgradeAndVerify(context.reader, due->image, CommandProgress(context.out));
+    context.out.Line(fmt::format("{} serial {:05d}: firmware {} -> {}", ModelName(link),
                                  link.serialNumber, before, link.firmwareVersion));
     return kExitDone;
 }
 
-int RunMonitor(Session& session, int port, double durationS) {
-    session.Connect(port);
+int RunMonitor(Context& context, int port, double durationS) {
+    context.Connect(port);
     CatchInterrupts(nullptr);
-    Zantor50& link = session.link;
-    const uint64_t start = session.services->NowMs();
+    Zantor50& link = context.reader.Link();
+    const uint64_t start = context.services->NowMs();
     const auto due = [&] {
         return durationS > 0 &&
-               session.services->NowMs() - start >= static_cast<uint64_t>(durationS * 1000);
+               context.services->NowMs() - start >= static_cast<uint64_t>(durationS * 1000);
     };
     std::array<uint8_t, Zantor50::kPollSize> chunk{};
     while (Interrupts() == 0 && !due()) {
         const size_t count = link.PollBytes(chunk.data());
-        if (count > 0) PrintChunk(session.out, chunk.data(), count);
+        if (count > 0) PrintChunk(context.out, chunk.data(), count);
         if (link.OpenPortNumber() == 0) throw Failure(kExitComm, "the reader has gone");
-        session.services->Sleep(kPollMs);
+        context.services->Sleep(kPollMs);
     }
     return kExitDone;
 }
 
-int RunSend(Session& session, int port, const std::vector<std::string>& commands,
+int RunSend(Context& context, int port, const std::vector<std::string>& commands,
             const LedBuzzer& l) {
-    session.Connect(port);
-    Zantor50& link = session.link;
+    context.Connect(port);
+    Zantor50& link = context.reader.Link();
     // The identification's reply is behind us; what arrives now answers the commands.
     for (const std::string& command : commands) {
         if (command == "T") {
-            session.out.Line(IsoTimeNow(true) + "  Wysłane: 05,00,54,60,3E");
+            context.out.Line(IsoTimeNow(true) + "  " + monitor::SentLine(protocol::kCardInField));
             link.SendCardInFieldRequest();
         } else if (command == "M") {
-            session.out.Line(IsoTimeNow(true) + "  Wysłane: 05,00,4D,A1,F4");
+            context.out.Line(IsoTimeNow(true) + "  " + monitor::SentLine(protocol::kIdentify));
             link.SendIdentifyRequest();
         } else {
-            const auto frame = monitor::BuildLFrame(
+            const protocol::LFrame frame = protocol::BuildLFrame(
                 l.led == "green" || l.led == "both", l.led == "red" || l.led == "both",
                 static_cast<uint8_t>(l.time), SlotsToBits(l.buzzer));
-            session.out.Line(IsoTimeNow(true) + "  Rozkaz: " + monitor::LFrameText(frame));
+            context.out.Line(IsoTimeNow(true) + "  Rozkaz: " + monitor::LFrameText(frame));
             link.SendRaw(frame);
         }
-        session.services->Sleep(kReplyWaitMs);
+        context.services->Sleep(kReplyWaitMs);
         std::array<uint8_t, Zantor50::kPollSize> chunk{};
         const size_t count = link.PollBytes(chunk.data());
-        if (count > 0) PrintChunk(session.out, chunk.data(), count);
+        if (count > 0) PrintChunk(context.out, chunk.data(), count);
     }
     return kExitDone;
 }

@@ -6,23 +6,25 @@
 
 #include "Output.h"
 #include "Platform.h"
+#include "ReaderSession.h"
 #include "SerialServices.h"
-#include "Zantor50.h"
 
 // One function per subcommand. Each returns the exit code or throws Failure;
 // CommErr that leaves one is a communication error.
 namespace cli {
 
-// The services and the link that a command works with.
-struct Session {
+// The output, the services and the reader session that a command works with.
+// After an upgrade the reader is asked again on its own port only.
+struct Context {
     Output& out;
     PortSetup setup;
     std::unique_ptr<SerialServices> services;
-    Zantor50 link;
+    session::ReaderSession reader;
 
-    Session(Output& out, const PortSetup& setup);
+    Context(Output& out, const PortSetup& setup);
     // Finds the reader on COM port, or by the window's search when port is 0,
-    // and leaves its port open. Throws Failure (no reader) when none answers.
+    // and leaves its port open. Throws Failure (no reader) when none answers,
+    // CommErr (PortHeld) when another program holds the port.
     void Connect(int port);
 };
 
@@ -38,12 +40,12 @@ struct LedBuzzer {
 };
 
 int RunPorts(Output& out, const PortSetup& setup, bool json, bool probe);
-int RunIdentify(Session& session, int port, bool json);
-int RunConfigGet(Session& session, int port, bool json);
-int RunConfigSet(Session& session, int port, bool dryRun, const std::string& profilePath);
-int RunUpgrade(Session& session, int port, const std::string& imagePath, bool yes);
-int RunMonitor(Session& session, int port, double durationS);
-int RunSend(Session& session, int port, const std::vector<std::string>& commands,
+int RunIdentify(Context& context, int port, bool json);
+int RunConfigGet(Context& context, int port, bool json);
+int RunConfigSet(Context& context, int port, bool dryRun, const std::string& profilePath);
+int RunUpgrade(Context& context, int port, const std::string& imagePath, bool yes);
+int RunMonitor(Context& context, int port, double durationS);
+int RunSend(Context& context, int port, const std::vector<std::string>& commands,
             const LedBuzzer& l);
 
 }  // namespace cli

@@ -3,6 +3,8 @@
 #include <stdexcept>
 #include <string>
 
+class CommErr;
+
 namespace cli {
 
 // The exit codes of zantor, one per kind of outcome, so that a script can tell
@@ -14,6 +16,7 @@ enum ExitCode : int {
     kExitComm = 4,
     kExitVerify = 5,
     kExitBadInput = 6,  // a profile or an image that is refused
+    kExitPortInUse = 7,
 };
 
 // Ends a command with an exit code and a message for stderr.
@@ -22,5 +25,10 @@ public:
     Failure(ExitCode code, const std::string& message) : std::runtime_error(message), code(code) {}
     ExitCode code;
 };
+
+// What a failed exchange means to zantor: its exit code, and the line that says
+// what happened ("Błąd komunikacji." as the window says it, and why).
+ExitCode ExitCodeOf(const CommErr& error);
+std::string MessageOf(const CommErr& error);
 
 }  // namespace cli

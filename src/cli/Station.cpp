@@ -17,8 +17,9 @@
 #include "Commands.h"
 #include "CsvLog.h"
 #include "Failure.h"
-#include "Monitor.h"
 #include "Profile.h"
+#include "Protocol.h"
+#include "ReaderSession.h"
 #include "Steps.h"
 
 namespace cli {
@@ -37,7 +38,6 @@ constexpr auto kScreenInterval = std::chrono::milliseconds(100);
 constexpr uint8_t kShowForGood = 0;
 constexpr uint8_t kShortBeep = 0x03;
 constexpr uint8_t kLongBeep = 0xFF;
-constexpr uint8_t kLReply = 'L' | 0x80;
 
 const std::vector<std::string> kLogHeader = {
     "time",           "port",   "device", "type", "serial", "firmware_before",
@@ -127,29 +127,20 @@ private:
     ExitCode worst = kExitDone;
 };
 
-class StationProgress : public upgrade::Progress {
-public:
-    StationProgress(Shared& shared, int port, std::string reader, uint16_t blocks)
-        : shared(shared), port(port), reader(std::move(reader)), blocks(blocks) {}
-    void Show(int maximum) override { bar = maximum; }
-    void SetMaximum(int maximum) override { bar = maximum; }
-    void SetPosition(int position) override {
-        const bool closing = bar == 100;
-        const int percent = closing ? position : position * 100 / std::max(bar, 1);
-        shared.SetState(
-            port, closing ? fmt::format("{}  upgrade: reader restarting {:3d} %", reader, percent)
-                          : fmt::format("{}  upgrade: block {} of {} {:3d} %", reader,
-                                        std::min<int>(position + 1, blocks), blocks, percent));
-    }
-    void Hide() override {}
-
-private:
-    Shared& shared;
-    int port;
-    std::string reader;
-    uint16_t blocks;
-    int bar = 0;
-};
+// The upgrade's phase on the port's line of the board.
+session::UpgradeEvents BoardProgress(Shared& shared, int port, const std::string& reader) {
+    return [&shared, port, reader](const session::UpgradeEvent& event) {
+        using Kind = session::UpgradeEvent::Kind;
+        if (event.kind == Kind::BlockAcknowledged) {
+            shared.SetState(port, fmt::format("{}  upgrade: block {} of {} {:3d} %", reader,
+                                              std::min(event.step + 1, event.steps), event.steps,
+                                              event.step * 60 / event.steps));
+        } else if (event.kind == Kind::Closing) {
+            shared.SetState(port, fmt::format("{}  upgrade: reader restarting {:3d} %", reader,
+                                              60 + event.step * 40 / event.steps));
+        }
+    };
+}
 
 // One port: looks for a reader, provisions it, waits until it has gone.
 class Worker {
@@ -162,13 +153,12 @@ public:
           record(record),
           port(port),
           services(MakeSerialServices(setup)),
-          link(*services) {}
+          reader(*services, session::AfterUpgrade::SamePort),
+          link(reader.Link()) {}
 
     void Run() {
         while (!shared.Stopping()) {
-            shared.SetState(port, last.empty() ? "watching" : "watching   last: " + last);
-            if (!link.SelectPort(port) || !link.Identify()) {
-                link.ClosePort();
+            if (!Arrived()) {
                 if (options.once || shared.Pause(kWatchInterval)) break;
                 continue;
             }
@@ -178,13 +168,25 @@ public:
             if (options.once) break;
             WaitUntilGone();
         }
-        link.ClosePort();
+        reader.Close();
         shared.SetState(port, "stopped");
     }
 
 private:
+    // Whether a reader answers on the port now. A port that another program
+    // holds is shown as in use, with the holder, until it is given back.
+    bool Arrived() {
+        try {
+            shared.SetState(port, last.empty() ? "watching" : "watching   last: " + last);
+            return reader.Connect(port);
+        } catch (const CommErr& error) {
+            shared.SetState(port, error.what());
+            return false;
+        }
+    }
+
     void Provision() {
-        const std::string reader = fmt::format("{} {:05d}", ModelName(link), link.serialNumber);
+        const std::string name = fmt::format("{} {:05d}", ModelName(link), link.serialNumber);
         const uint16_t before = link.firmwareVersion;
         std::vector<std::string> row = {IsoTimeNow(false),
                                         fmt::format("COM{}", port),
@@ -192,31 +194,28 @@ private:
                                         ModelName(link),
                                         fmt::format("{:05d}", link.serialNumber),
                                         std::to_string(before)};
-        shared.Event(port, fmt::format("{} firmware {}: identified", reader, before));
+        shared.Event(port, fmt::format("{} firmware {}: identified", name, before));
         ExitCode code = kExitDone;
         std::string error;
-        const char* step = "identifying";
         try {
-            const std::optional<upgrade::Image> image =
-                options.upgrade ? ImageDue(link, CandidateImage(link, std::nullopt)) : std::nullopt;
-            if (image) {
-                step = "upgrading";
-                CheckImage(*image, link);
-                shared.Event(port, fmt::format("{}: upgrading to firmware {}", reader,
-                                               upgrade::Version(*image)));
-                StationProgress progress(shared, port, reader, upgrade::BlockCount(*image));
-                UpgradeAndVerify(link, *services, *image, progress);
+            const std::optional<upgrade::Offer> due =
+                options.upgrade ? reader.UpgradeDue(CandidateImage(link, std::nullopt))
+                                : std::nullopt;
+            if (due) {
+                CheckImage(due->image, link);
+                shared.Event(port, fmt::format("{}: upgrading to firmware {}", name,
+                                               upgrade::Version(due->image)));
+                UpgradeAndVerify(reader, due->image, BoardProgress(shared, port, name));
             }
-            step = "writing the configuration";
-            shared.SetState(port, reader + "  writing the configuration");
-            WriteAndVerify(link, record);
+            shared.SetState(port, name + "  writing the configuration");
+            WriteAndVerify(reader, record);
         } catch (const Failure& failure) {
             code = failure.code;
             error = failure.what();
-        } catch (const CommErr&) {
-            code = kExitComm;
-            error = fmt::format("communication error while {}", step);
-            link.ClosePort();
+        } catch (const CommErr& failure) {
+            code = ExitCodeOf(failure);
+            error = MessageOf(failure);
+            reader.Close();
         }
         row.push_back(std::to_string(link.firmwareVersion));
         row.push_back(HexBytes(record.data(), record.size()));
@@ -225,19 +224,19 @@ private:
         shared.Record(row, code);
         ShowOnReader(code == kExitDone);
         const std::string result = code == kExitDone ? "OK" : fmt::format("FAILED: {}", error);
-        shared.Event(port, fmt::format("{}: {}", reader, result));
-        last = fmt::format("{}  {}", reader, result);
+        shared.Event(port, fmt::format("{}: {}", name, result));
+        last = fmt::format("{}  {}", name, result);
         shared.SetState(port, last + (options.once ? "" : "  (remove the reader)"));
     }
 
     void ShowOnReader(bool success) {
         if (link.OpenPortNumber() == 0) return;
-        link.SendRaw(monitor::BuildLFrame(success, !success, kShowForGood,
-                                          success ? kShortBeep : kLongBeep));
+        link.SendRaw(protocol::BuildLFrame(success, !success, kShowForGood,
+                                           success ? kShortBeep : kLongBeep));
         // The reader's acknowledgement shows that the frame has arrived before
         // the port may be closed, which discards whatever is still queued.
         uint8_t status = 0;
-        link.ReceiveFrame(kLReply, 1, &status, 0);
+        link.ReceiveFrame(protocol::ReplyTo(protocol::kLeds), 1, &status, 0);
     }
 
     // The reader is asked, on its own port, whether it is still there. A port
@@ -270,15 +269,18 @@ private:
     const ReaderConfig& record;
     int port;
     std::unique_ptr<SerialServices> services;
-    Zantor50 link;
+    session::ReaderSession reader;
+    Zantor50& link;
     std::string last;  // the result of the last reader, shown while watching
 };
 
 }  // namespace
 
 int RunStation(Output& out, const PortSetup& setup, const StationOptions& options) {
-    if (options.first < 1 || options.last > 32 || options.first > options.last) {
-        throw Failure(kExitUsage, "--ports: a range within 1-32, e.g. 1-8");
+    if (options.first < protocol::kFirstPort || options.last > protocol::kLastPort ||
+        options.first > options.last) {
+        throw Failure(kExitUsage, fmt::format("--ports: a range within {}-{}, e.g. 1-8",
+                                              protocol::kFirstPort, protocol::kLastPort));
     }
     const ReaderConfig record = config::SettingsToRecord(
         SettingsFromProfile(ReadFileOrFail(options.profilePath, "profile")));

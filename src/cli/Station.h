@@ -4,13 +4,14 @@
 
 #include "Output.h"
 #include "Platform.h"
+#include "Protocol.h"
 
 namespace cli {
 
 struct StationOptions {
     std::string profilePath;
-    int first = 1;
-    int last = 32;
+    int first = protocol::kFirstPort;
+    int last = protocol::kLastPort;
     bool upgrade = false;
     std::string logPath;  // empty: no CSV log
     bool once = false;

@@ -4,25 +4,13 @@
 
 #include "Failure.h"
 #include "Profile.h"
-#include "Zantor50.h"
 
 namespace cli {
 
-std::optional<upgrade::Image> CandidateImage(const Zantor50& link,
+std::optional<upgrade::Offer> CandidateImage(const Zantor50& link,
                                              std::optional<upgrade::Image> given) {
-    if (given) return given;
-    const std::optional<upgrade::Offer> offer = upgrade::BuiltInImageFor(link.typeCode);
-    if (!offer) return std::nullopt;
-    return offer->image;
-}
-
-std::optional<upgrade::Image> ImageDue(const Zantor50& link,
-                                       std::optional<upgrade::Image> candidate) {
-    if (!candidate) return std::nullopt;
-    const std::optional<upgrade::Offer> due = upgrade::UpgradeDue(
-        upgrade::Offer{*candidate, ""}, link.firmwareVersion, link.OnStandInLine());
-    if (!due) return std::nullopt;
-    return due->image;
+    if (given) return upgrade::Offer{*given, ""};
+    return upgrade::BuiltInImageFor(link.typeCode);
 }
 
 void CheckImage(upgrade::Image image, const Zantor50& link) {
@@ -38,26 +26,21 @@ void CheckImage(upgrade::Image image, const Zantor50& link) {
     }
 }
 
-void UpgradeAndVerify(Zantor50& link, SerialServices& services, upgrade::Image image,
-                      upgrade::Progress& progress) {
-    const int port = link.OpenPortNumber();
-    upgrade::Transfer(link, services, image, progress);
-    // The restarted reader is asked on its own port only: another port may be
-    // another reader's.
-    if (!link.SelectPort(port) || !link.Identify()) {
+void UpgradeAndVerify(session::ReaderSession& reader, upgrade::Image image,
+                      const session::UpgradeEvents& events) {
+    if (!reader.Upgrade(image, events)) {
         throw Failure(kExitVerify, "the reader did not answer after the upgrade");
     }
-    if (link.firmwareVersion != upgrade::Version(image)) {
+    const uint16_t firmware = reader.Link().firmwareVersion;
+    if (firmware != upgrade::Version(image)) {
         throw Failure(kExitVerify,
                       fmt::format("after the upgrade the reader reports firmware {}, not {}",
-                                  link.firmwareVersion, upgrade::Version(image)));
+                                  firmware, upgrade::Version(image)));
     }
 }
 
-void WriteAndVerify(Zantor50& link, const ReaderConfig& record) {
-    link.WriteConfig(record);
-    ReaderConfig back{};
-    link.ReadConfig(back);
+void WriteAndVerify(session::ReaderSession& reader, const ReaderConfig& record) {
+    const ReaderConfig back = reader.WriteAndReadBack(record);
     if (back != record) {
         throw Failure(kExitVerify, fmt::format("read back {} after writing {}",
                                                HexBytes(back.data(), back.size()),

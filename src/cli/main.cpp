@@ -8,6 +8,7 @@
 #include "Failure.h"
 #include "Output.h"
 #include "Platform.h"
+#include "Protocol.h"
 #include "Station.h"
 
 namespace {
@@ -20,6 +21,7 @@ Exit codes:
   4  communication error (the reader stopped answering, or gave an error status)
   5  verification failed (read-back or firmware version not what was written)
   6  bad profile or image (refused before anything was sent)
+  7  port in use (another program holds the port; nothing was written)
   130 stopped by a second Ctrl-C
 
 Ports: COM n is looked up as by Zantor_Cfg: the per-user port folder
@@ -35,8 +37,8 @@ CLI::Validator PortRange() {
             const auto number = [](const std::string& part, int& value) {
                 const auto [end, error] =
                     std::from_chars(part.data(), part.data() + part.size(), value);
-                return error == std::errc() && end == part.data() + part.size() && value >= 1 &&
-                       value <= 32;
+                return error == std::errc() && end == part.data() + part.size() &&
+                       value >= protocol::kFirstPort && value <= protocol::kLastPort;
             };
             int a = 0;
             int b = 0;
@@ -78,7 +80,7 @@ int main(int argc, char** argv) {
     int port = 0;
     const auto addPort = [&port](CLI::App* command) {
         command->add_option("--port", port, "COM number of the reader (default: search COM1..32)")
-            ->check(CLI::Range(1, 32));
+            ->check(CLI::Range(protocol::kFirstPort, protocol::kLastPort));
     };
     bool json = false;
 
@@ -169,18 +171,18 @@ int main(int argc, char** argv) {
             SplitRange(ports, stationOptions.first, stationOptions.last);
             return cli::RunStation(out, setup, stationOptions);
         }
-        cli::Session session(out, setup);
-        if (*identify) return cli::RunIdentify(session, port, json);
-        if (*get) return cli::RunConfigGet(session, port, json);
-        if (*set) return cli::RunConfigSet(session, port, dryRun, profile);
-        if (*upgradeCmd) return cli::RunUpgrade(session, port, image, yes);
-        if (*monitorCmd) return cli::RunMonitor(session, port, duration);
-        return cli::RunSend(session, port, commands, l);
+        cli::Context context(out, setup);
+        if (*identify) return cli::RunIdentify(context, port, json);
+        if (*get) return cli::RunConfigGet(context, port, json);
+        if (*set) return cli::RunConfigSet(context, port, dryRun, profile);
+        if (*upgradeCmd) return cli::RunUpgrade(context, port, image, yes);
+        if (*monitorCmd) return cli::RunMonitor(context, port, duration);
+        return cli::RunSend(context, port, commands, l);
     } catch (const cli::Failure& failure) {
         out.Message(std::string("zantor: ") + failure.what());
         return failure.code;
-    } catch (const CommErr&) {
-        out.Message("zantor: Błąd komunikacji. (the reader stopped answering)");
-        return cli::kExitComm;
+    } catch (const CommErr& error) {
+        out.Message("zantor: " + cli::MessageOf(error));
+        return cli::ExitCodeOf(error);
     }
 }

@@ -1,5 +1,72 @@
 #pragma once
 
-// Thrown when an exchange with the reader failed. It carries nothing: handlers
-// catch it by type alone.
-class CommErr {};
+#include <cstddef>
+#include <cstdint>
+#include <string>
+
+#include "SerialServices.h"
+
+// Thrown when an exchange with the reader failed; handlers catch it by type.
+// It says what happened, so that a front end can tell more than that it failed:
+// which command, and whether the reader was silent, garbled, refused, or the
+// port was lost or held by another program.
+class CommErr {
+public:
+    enum class Kind {
+        NoReply,          // nothing came back, however often the request was sent
+        InvalidFrame,     // what came back never became a valid frame
+        Refused,          // a status reply other than 0
+        UnexpectedReply,  // a valid reply of another size than the command's
+        PortClosed,       // no port was open, or it was closed during the exchange
+        ShortWrite,       // the request could not be written whole; the port was closed
+        RequestTooLong,   // the payload does not fit a frame; nothing was sent
+        PortHeld,         // another program holds the port; nothing was written
+    };
+
+    static CommErr NoReply(uint8_t command, int attempts);
+    static CommErr InvalidFrame(uint8_t command, int attempts);
+    static CommErr Refused(uint8_t command, uint8_t status);
+    static CommErr UnexpectedReply(uint8_t command, size_t payload, size_t expected);
+    static CommErr PortClosed(uint8_t command);
+    static CommErr ShortWrite(uint8_t command);
+    static CommErr RequestTooLong(uint8_t command, size_t payload);
+    static CommErr PortHeld(int port, std::string device, PortHolder holder);
+
+    // Where in a longer procedure it happened ("block 5 of 14"), added by the
+    // procedure on its way out.
+    CommErr& During(std::string step);
+
+    Kind kind() const { return kind_; }
+    uint8_t command() const { return command_; }  // 0 for a held port
+    int attempts() const { return detail.attempts; }
+    uint8_t status() const { return detail.status; }
+    int port() const { return detail.port; }
+    const std::string& device() const { return detail.device; }
+    const PortHolder& holder() const { return detail.holder; }
+    const std::string& step() const { return step_; }
+
+    // One line in plain words, e.g. "the reader refused the configuration write
+    // ('C') with status 1".
+    const char* what() const noexcept { return text_.c_str(); }
+
+private:
+    // What a kind of failure tells beyond its command; the rest stays empty.
+    struct Detail {
+        int attempts = 0;
+        uint8_t status = 0;
+        size_t payload = 0;   // bytes received, or bytes asked to be sent
+        size_t expected = 0;  // bytes the command's reply carries
+        int port = 0;
+        std::string device{};
+        PortHolder holder{};
+    };
+
+    CommErr(Kind kind, uint8_t command, Detail detail);
+    void Describe();
+
+    Kind kind_;
+    uint8_t command_;
+    Detail detail;
+    std::string step_;
+    std::string text_;
+};

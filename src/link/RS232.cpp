@@ -1,12 +1,14 @@
 #include "RS232.h"
 
+#include "Protocol.h"
+
 RS232::RS232(SerialServices& services) : services(services) {}
 
 RS232::~RS232() { ClosePort(); }
 
 bool RS232::OpenPort(int n, uint32_t baud, uint8_t lineFormat, uint8_t modemControl,
                      uint32_t inQueue, uint32_t outQueue) {
-    if (n < 1 || n > 32 || baud == 0) return false;
+    if (n < protocol::kFirstPort || n > protocol::kLastPort || baud == 0) return false;
     if (openPort != 0 && openPort != n) ClosePort();
     if (openPort == 0) {
         portHandle = services.Open(n);
@@ -71,7 +73,8 @@ bool RS232::SetReadTimeout(uint32_t extraMs) {
 void RS232::WriteBytes(size_t count, const uint8_t* bytes) {
     if (openPort == 0) return;
     const uint32_t written = services.Write(portHandle, bytes, static_cast<uint32_t>(count));
-    if (written != count) ClosePort();
+    lastWriteShort = written != count;
+    if (lastWriteShort) ClosePort();
 }
 
 size_t RS232::ReadBytes(size_t count, uint8_t* buffer) {

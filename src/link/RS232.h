@@ -16,7 +16,7 @@ public:
     RS232& operator=(const RS232&) = delete;
 
     // Opens (or, when n is already open, reconfigures) COM n. Numbers outside
-    // 1..32 are refused without touching the open port.
+    // COM1..COM32 are refused without touching the open port.
     bool OpenPort(int n, uint32_t baud, uint8_t lineFormat, uint8_t modemControl, uint32_t inQueue,
                   uint32_t outQueue);
     void ClosePort();
@@ -35,6 +35,8 @@ public:
     // Whether the open port is a stand-in line (SerialServices::IsStandInLine);
     // false when none is open.
     bool OnStandInLine() const { return openPort != 0 && services.IsStandInLine(portHandle); }
+    // Whether the last write came out short (and so closed the port).
+    bool LastWriteWasShort() const { return lastWriteShort; }
 
 protected:
     SerialServices& services;
@@ -43,4 +45,5 @@ private:
     PortHandle portHandle = kInvalidPortHandle;
     uint16_t byteTimeMs = 0;
     uint8_t openPort = 0;
+    bool lastWriteShort = false;
 };

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <cstdint>
+#include <string>
 
 // Line settings of one serial port: the fields of the Windows DCB that the link
 // sets, plus those it must hand back unchanged.
@@ -60,6 +61,21 @@ struct CommTimeouts {
 using PortHandle = intptr_t;
 inline constexpr PortHandle kInvalidPortHandle = -1;
 
+// Another program's hold on a port, as far as it can be seen.
+struct PortHolder {
+    int pid = 0;          // 0 when not known (a lock whose owner cannot be seen)
+    std::string program;  // empty when not known
+    std::string how;      // "flock", "lock file", "exclusive", "open"; empty when not known
+};
+
+// Why the last Open gave kInvalidPortHandle, as far as the platform can tell.
+struct OpenFailure {
+    enum class Reason { Unknown, Missing, Held, NotPermitted };
+    Reason reason = Reason::Unknown;
+    std::string device;  // where the number led; empty when nowhere or not known
+    PortHolder holder;   // for Held
+};
+
 // The platform's serial services, one operation per service the port layer uses.
 // RS232 holds all the logic; a realisation only translates each call.
 //
@@ -67,6 +83,9 @@ inline constexpr PortHandle kInvalidPortHandle = -1;
 // - Open(n) opens COM n exclusively for reading and writing. It returns
 //   kInvalidPortHandle when the port does not exist, is not a serial device, or
 //   another program holds it. It never blocks on modem lines.
+// - LastOpenFailure() tells why the last Open of this object failed (what
+//   GetLastError tells after CreateFileA); Unknown where the realisation cannot
+//   say, and after an Open that succeeded.
 // - The Get/Set/Setup calls return true on success. SetState reports false when
 //   the device did not take the settings as asked.
 // - Read(h, buf, k) returns as soon as k bytes have arrived, or when
@@ -100,4 +119,5 @@ public:
     virtual void Sleep(uint32_t ms) = 0;
     virtual uint64_t NowMs() = 0;
     virtual bool IsStandInLine(PortHandle) { return false; }
+    virtual OpenFailure LastOpenFailure() { return {}; }
 };

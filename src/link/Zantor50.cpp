@@ -8,14 +8,7 @@
 
 namespace {
 
-constexpr uint8_t kIdentify = 'M';
-constexpr uint8_t kCardInField = 'T';
-constexpr uint8_t kReadConfig = 'c';
-constexpr uint8_t kWriteConfig = 'C';
-constexpr uint8_t kUpgradeBegin = 'Z';
-constexpr uint8_t kUpgradeBlock = 'Y';
-constexpr uint8_t kUpgradeSeal = 'y';
-constexpr uint8_t kUpgradeFinish = 'z';
+using namespace protocol;
 
 constexpr int kTransactAttempts = 3;
 constexpr int kIdentifyAttempts = 2;
@@ -28,14 +21,6 @@ void PutLe16(uint8_t* out, uint16_t value) {
 }
 
 uint16_t GetLe16(const uint8_t* in) { return static_cast<uint16_t>(in[0] | (in[1] << 8)); }
-
-// The fixed requests without payload are kept as templates whose checksum is
-// filled in at every send.
-std::array<uint8_t, kFrameOverhead> FromTemplate(uint8_t command) {
-    std::array<uint8_t, kFrameOverhead> request{0x05, 0x00, command, 0x00, 0x00};
-    PutLe16(request.data() + 3, Crc16(request.data(), 3, 0xFFFF));
-    return request;
-}
 
 }  // namespace
 
@@ -88,6 +73,9 @@ size_t Zantor50::ReceiveFrame(uint8_t replyCommand, size_t expectedSize, uint8_t
         PassOver(buffer, have, 1);
         if (++passed > kQueueSize || services.NowMs() - started >= kReceiveLimitMs) break;
     }
+    // Nothing, or whole frames of other commands only: silence. Anything else
+    // came back but was no whole frame.
+    lastReception = passed > 0 || have > 0 ? Reception::Invalid : Reception::Silent;
     SetAside(buffer, have);
     return 0;
 }
@@ -110,27 +98,40 @@ size_t Zantor50::Transact(uint8_t command, size_t size, const uint8_t* payload, 
     if (size > kMaxRequestPayload) return 0;
     uint8_t request[kMaxRequestPayload + kFrameOverhead];
     const size_t length = BuildFrameInto(command, payload, size, request);
+    bool invalid = false;
     for (int attempt = 0; attempt < kTransactAttempts; ++attempt) {
         WriteBytes(length, request);
-        const size_t received =
-            ReceiveFrame(command | kReplyBit, expectedSize, destination, extraMs);
+        const size_t received = ReceiveFrame(ReplyTo(command), expectedSize, destination, extraMs);
         if (received != 0) return received - kFrameOverhead;
+        invalid = invalid || lastReception == Reception::Invalid;
     }
-    throw CommErr();
+    ThrowFailed(command, kTransactAttempts, invalid);
+}
+
+// The attempts are over: the port tells whether it was lost, else whether
+// anything came back at all.
+void Zantor50::ThrowFailed(uint8_t command, int attempts, bool invalid) const {
+    if (OpenPortNumber() == 0) {
+        throw LastWriteWasShort() ? CommErr::ShortWrite(command) : CommErr::PortClosed(command);
+    }
+    throw invalid ? CommErr::InvalidFrame(command, attempts) : CommErr::NoReply(command, attempts);
 }
 
 void Zantor50::TransactStatus(uint8_t command, size_t size, const uint8_t* payload,
                               uint32_t extraMs) {
+    if (size > kMaxRequestPayload) throw CommErr::RequestTooLong(command, size);
     uint8_t status = 0xFF;
-    if (Transact(command, size, payload, 1, &status, extraMs) != 1 || status != 0) throw CommErr();
+    const size_t received = Transact(command, size, payload, 1, &status, extraMs);
+    if (received != 1) throw CommErr::UnexpectedReply(command, received, 1);
+    if (status != 0) throw CommErr::Refused(command, status);
 }
 
 bool Zantor50::Identify() {
-    const auto request = FromTemplate(kIdentify);
+    const FixedRequest request = RequestWithoutPayload(kIdentify);
     for (int attempt = 0; attempt < kIdentifyAttempts; ++attempt) {
         WriteBytes(request.size(), request.data());
         uint8_t reply[6];
-        if (ReceiveFrame(kIdentify | kReplyBit, sizeof reply, reply, 0) == kIdentifyReplyLength) {
+        if (ReceiveFrame(ReplyTo(kIdentify), sizeof reply, reply, 0) == kIdentifyReplyLength) {
             typeCode = GetLe16(reply);
             serialNumber = GetLe16(reply + 2);
             firmwareVersion = GetLe16(reply + 4);
@@ -165,9 +166,10 @@ bool Zantor50::FindReader(int highest) {
 }
 
 void Zantor50::ReadConfig(std::array<uint8_t, 8>& destination) {
-    if (Transact(kReadConfig, 0, nullptr, destination.size(), destination.data(), 0) !=
-        destination.size()) {
-        throw CommErr();
+    const size_t received =
+        Transact(kReadConfig, 0, nullptr, destination.size(), destination.data(), 0);
+    if (received != destination.size()) {
+        throw CommErr::UnexpectedReply(kReadConfig, received, destination.size());
     }
 }
 
@@ -210,7 +212,7 @@ void Zantor50::UpgradeFinish(uint32_t extraMs) {
 }
 
 void Zantor50::SendTemplate(uint8_t command) {
-    const auto request = FromTemplate(command);
+    const FixedRequest request = RequestWithoutPayload(command);
     WriteBytes(request.size(), request.data());
 }
 

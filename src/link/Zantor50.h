@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "CommErr.h"
+#include "Protocol.h"
 #include "RS232.h"
 
 // The reader link: frames and transactions, the reader's commands and the search
@@ -18,7 +19,6 @@ public:
     static constexpr uint8_t kModemControl = 3;  // DTR and RTS on
     static constexpr uint32_t kQueueSize = 256;
     static constexpr uint32_t kOpenSettleMs = 100;
-    static constexpr int kHighestPort = 48;
     static constexpr size_t kPollSize = 256;
     // A reception that keeps receiving frames of other commands gives up after
     // this long, so a chattering device cannot hold the program.
@@ -70,12 +70,18 @@ public:
     std::function<void()> betweenPorts;
 
 private:
+    // How the last reception that gave nothing ended: silent, or with bytes
+    // that never became a valid frame.
+    enum class Reception { Silent, Invalid };
+
+    [[noreturn]] void ThrowFailed(uint8_t command, int attempts, bool invalid) const;
     void SetAside(const uint8_t* bytes, size_t count);
     // Sets aside the first count bytes of buffer and moves the rest up.
     void PassOver(uint8_t* buffer, size_t& have, size_t count);
     void SendTemplate(uint8_t command);
     static std::array<uint8_t, 12> SealedConfig(const std::array<uint8_t, 8>& record);
 
+    Reception lastReception = Reception::Silent;
     // Bytes read from the open port that were no reply: the Test page shows
     // them on its next poll. Only the latest kPollSize are kept.
     std::vector<uint8_t> unclaimed;

@@ -3,8 +3,6 @@
 #include <algorithm>
 #include <cstdio>
 
-#include "Crc.h"
-
 namespace monitor {
 
 namespace {
@@ -16,8 +14,10 @@ constexpr uint8_t kCr = 0x0D;
 constexpr uint8_t kStar = '*';
 
 // The M and T requests: the reader's line may hand them back as an echo.
-constexpr std::array<uint8_t, 5> kIdentifyRequest = {0x05, 0x00, 0x4D, 0xA1, 0xF4};
-constexpr std::array<uint8_t, 5> kCardInFieldRequest = {0x05, 0x00, 0x54, 0x60, 0x3E};
+const protocol::FixedRequest kIdentifyRequest =
+    protocol::RequestWithoutPayload(protocol::kIdentify);
+const protocol::FixedRequest kCardInFieldRequest =
+    protocol::RequestWithoutPayload(protocol::kCardInField);
 
 bool IsPrintable(uint8_t byte) { return byte >= 0x20 && byte <= 0x7E; }
 
@@ -129,22 +129,22 @@ std::vector<std::string> ChunkToLines(const uint8_t* bytes, size_t count) {
     return lines;
 }
 
-std::array<uint8_t, 8> BuildLFrame(bool green, bool red, uint8_t time, uint8_t buzzer) {
-    std::array<uint8_t, 8> frame = {0x08, 0x00, 'L', 0, time, buzzer, 0, 0};
-    frame[3] = static_cast<uint8_t>((green ? 2 : 0) + (red ? 1 : 0));
-    const uint16_t crc = Crc16(frame.data(), 6, 0xFFFF);
-    frame[6] = static_cast<uint8_t>(crc & 0xFF);
-    frame[7] = static_cast<uint8_t>(crc >> 8);
-    return frame;
-}
-
-std::string LFrameText(const std::array<uint8_t, 8>& frame) {
+std::string LFrameText(const protocol::LFrame& frame) {
     std::string text = "08,00,4C";
     for (size_t i = 3; i < frame.size(); ++i) {
         text += ',';
         AppendHex(text, frame[i]);
     }
     return text;
+}
+
+std::string SentLine(uint8_t command) {
+    std::string line = "Wysłane: ";
+    for (uint8_t byte : protocol::RequestWithoutPayload(command)) {
+        if (line.back() != ' ') line += ',';
+        AppendHex(line, byte);
+    }
+    return line;
 }
 
 }  // namespace monitor

@@ -7,6 +7,8 @@
 #include <string_view>
 #include <vector>
 
+#include "Protocol.h"
+
 namespace monitor {
 
 inline constexpr size_t kMaxLogLines = 500;
@@ -26,8 +28,12 @@ std::string BinaryLine(const uint8_t* bytes, size_t count);
 // split by their length bytes, text chunks at the terminator and at '*'.
 std::vector<std::string> ChunkToLines(const uint8_t* bytes, size_t count);
 
-// The L test command frame and the text shown for it.
-std::array<uint8_t, 8> BuildLFrame(bool green, bool red, uint8_t time, uint8_t buzzer);
-std::string LFrameText(const std::array<uint8_t, 8>& frame);  // "08,00,4C,..."
+// The text shown for an L frame: "08,00,4C,..." (the frame comes from
+// protocol::BuildLFrame).
+std::string LFrameText(const protocol::LFrame& frame);
+
+// The line logged before a request without payload is sent:
+// "Wysłane: 05,00,54,60,3E" for T.
+std::string SentLine(uint8_t command);
 
 }  // namespace monitor

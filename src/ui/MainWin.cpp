@@ -57,7 +57,7 @@ TMainWin::TMainWin(SerialServices& services, Dialogs& dialogs, QWidget* parent)
       ui(std::make_unique<Ui::MainWin>()),
       services(services),
       dialogs(dialogs),
-      link(services),
+      session(services, session::AfterUpgrade::Search),
       timer(this),
       imageSource(upgrade::BuiltInImageFor) {
     ui->setupUi(this);
@@ -76,7 +76,7 @@ TMainWin::TMainWin(SerialServices& services, Dialogs& dialogs, QWidget* parent)
     }
     ConnectHandlers();
     // A scan over many ports keeps the window drawn.
-    link.betweenPorts = busydisplay::Serve;
+    session.Link().betweenPorts = busydisplay::Serve;
     // The L frame and its text follow the L controls from the start, so that
     // "Wyślij" sends what the page shows even before the user changes anything.
     RozkLShow();
@@ -161,26 +161,27 @@ void TMainWin::showEvent(QShowEvent* event) {
 }
 
 void TMainWin::closeEvent(QCloseEvent* event) {
-    link.ClosePort();
+    session.Close();
     QMainWindow::closeEvent(event);
 }
 
 bool TMainWin::CheckReader() {
     try {
-        if (link.FindReader(Zantor50::kHighestPort)) {
+        if (session.Connect(0)) {
             ShowReaderState(true);
             // After an upgrade the label shows the re-identified firmware version.
             if (OfferUpgrade()) ShowReaderState(true);
             return true;
         }
     } catch (const CommErr&) {
-        link.ClosePort();
+        session.Close();
     }
     ShowReaderState(false);
     return false;
 }
 
 void TMainWin::ShowReaderState(bool connected) {
+    const Zantor50& link = session.Link();
     ui->RdLbl->setText(connected ? QString::asprintf("Czytnik Zantor-%d, Nr: %05d (soft: %d)",
                                                      link.ModelNumber(), int{link.serialNumber},
                                                      int{link.firmwareVersion})
@@ -242,7 +243,7 @@ void TMainWin::AnimateProgress(QProgressBar* bar) {
 }
 
 void TMainWin::LoadConfig() {
-    link.ReadConfig(record);
+    record = session.Read();
     ConfigToControls();
 }
 
@@ -277,7 +278,7 @@ void TMainWin::WrBtnClick() {
     try {
         if (!CheckReader()) return;
         AnimateProgress(ui->WrProgrBar);
-        link.WriteConfig(record);
+        session.Write(record);
     } catch (const CommErr&) {
         ShowCommError(false);
     }

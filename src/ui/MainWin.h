@@ -9,8 +9,8 @@
 #include <optional>
 
 #include "ReaderConfig.h"
+#include "ReaderSession.h"
 #include "UpgradeImage.h"
-#include "Zantor50.h"
 
 class Dialogs;
 class QCheckBox;
@@ -23,7 +23,8 @@ class MainWin;
 
 // The main window: finds the reader, shows its state, binds its configuration
 // record to the settings controls, offers the firmware upgrade and runs the Test
-// page. Every serial exchange runs synchronously on the GUI thread.
+// page, each through the reader session. Every serial exchange runs
+// synchronously on the GUI thread.
 class TMainWin : public QMainWindow {
     Q_OBJECT
 
@@ -110,7 +111,7 @@ private:
     BoxRow lBuz{};
     SerialServices& services;
     Dialogs& dialogs;
-    Zantor50 link;
+    session::ReaderSession session;
     ReaderConfig record{};
     std::array<uint8_t, 8> lFrame{};
     QTimer timer;

@@ -68,7 +68,7 @@ void TMainWin::TimerTimer() {
     // A tick served while an exchange runs would read in the middle of it.
     if (busydisplay::Serving()) return;
     std::array<uint8_t, Zantor50::kPollSize> chunk{};
-    const size_t count = link.PollBytes(chunk.data());
+    const size_t count = session.Link().PollBytes(chunk.data());
     if (count == 0) return;
     // Checked once per chunk before it is logged, so the log may run past the
     // limit until the next chunk arrives.
@@ -90,15 +90,15 @@ void TMainWin::TestTabShow() {
 void TMainWin::RozkTBtnClick() {
     const BusyScope scope(busy);
     if (!scope.Entered() || !CheckReader()) return;
-    LogLine(QStringLiteral("Wysłane: 05,00,54,60,3E"));
-    link.SendCardInFieldRequest();
+    LogLine(QString::fromStdString(monitor::SentLine(protocol::kCardInField)));
+    session.Link().SendCardInFieldRequest();
 }
 
 void TMainWin::RozkMBtnClick() {
     const BusyScope scope(busy);
     if (!scope.Entered() || !CheckReader()) return;
-    LogLine(QStringLiteral("Wysłane: 05,00,4D,A1,F4"));
-    link.SendIdentifyRequest();
+    LogLine(QString::fromStdString(monitor::SentLine(protocol::kIdentify)));
+    session.Link().SendIdentifyRequest();
 }
 
 void TMainWin::RozkLShow() {
@@ -107,8 +107,8 @@ void TMainWin::RozkLShow() {
     // Correcting the edit changes its text and runs this once more; that inner run
     // finds the text in normal form and builds the same frame.
     if (ui->LLedTim->text() != normal) ui->LLedTim->setText(normal);
-    lFrame = monitor::BuildLFrame(ui->LGrnChkBx->isChecked(), ui->LRedChkBx->isChecked(), time,
-                                  BoxesToBits(lBuz));
+    lFrame = protocol::BuildLFrame(ui->LGrnChkBx->isChecked(), ui->LRedChkBx->isChecked(), time,
+                                   BoxesToBits(lBuz));
     ui->RozkLEdt->setText(QString::fromStdString(monitor::LFrameText(lFrame)));
 }
 
@@ -116,5 +116,5 @@ void TMainWin::RozkLBtnClick() {
     const BusyScope scope(busy);
     if (!scope.Entered() || !CheckReader()) return;
     LogLine(QStringLiteral("Rozkaz: ") + ui->RozkLEdt->text());
-    link.SendRaw(lFrame);
+    session.Link().SendRaw(lFrame);
 }

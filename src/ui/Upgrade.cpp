@@ -3,7 +3,6 @@
 #include "Dialogs.h"
 #include "MainWin.h"
 #include "ScopeExit.h"
-#include "UpgradeTransfer.h"
 #include "WorkWin.h"
 
 namespace {
@@ -15,11 +14,14 @@ const char kQuestion[] =
     "\n"
     "    Wykonać upgrade oprogramowania czytnika?";
 
+constexpr int kClosingFirstPosition = 60;
+constexpr int kClosingPositionStep = 2;
+
 }  // namespace
 
 bool TMainWin::OfferUpgrade() {
     const std::optional<upgrade::Offer> offer =
-        upgrade::UpgradeDue(imageSource(link.typeCode), link.firmwareVersion, link.OnStandInLine());
+        session.UpgradeDue(imageSource(session.Link().typeCode));
     if (!offer) return false;
     const upgrade::Image image = offer->image;
 
@@ -34,26 +36,35 @@ bool TMainWin::OfferUpgrade() {
         return false;
     }
 
-    // The window's bar follows the transfer; the window is hidden again however
-    // the transfer ends.
-    class WindowProgress : public upgrade::Progress {
-    public:
-        explicit WindowProgress(TWorkWin& window) : window(window) {}
-        void Show(int maximum) override {
-            window.ShowProgress(QStringLiteral("Ładowanie nowej wersji oprogramowania"), maximum);
-        }
-        void SetMaximum(int maximum) override { window.SetMaximum(maximum); }
-        void SetPosition(int position) override { window.SetPosition(position); }
-        void Hide() override { window.hide(); }
-
-    private:
-        TWorkWin& window;
-    };
+    // The bar runs over the blocks at N of N * 100 / 60, then from 60 to 100 while
+    // the reader restarts; the window is hidden again however the transfer ends.
     Q_ASSERT(workWin != nullptr);
-    WindowProgress progress(*workWin);
-    upgrade::Transfer(link, services, image, progress);
+    TWorkWin& window = *workWin;
+    const auto showProgress = [&window](const session::UpgradeEvent& event) {
+        using Kind = session::UpgradeEvent::Kind;
+        switch (event.kind) {
+            case Kind::BlocksBegin:
+                window.ShowProgress(QStringLiteral("Ładowanie nowej wersji oprogramowania"),
+                                    upgrade::BlocksBarMaximum(static_cast<uint16_t>(event.steps)));
+                break;
+            case Kind::BlockAcknowledged:
+                window.SetPosition(event.step);
+                break;
+            case Kind::Closing:
+                if (event.step == 0) {
+                    window.SetMaximum(100);
+                } else {
+                    window.SetPosition(kClosingFirstPosition +
+                                       (event.step - 1) * kClosingPositionStep);
+                }
+                break;
+            case Kind::TransferEnded:
+                window.hide();
+                break;
+        }
+    };
     // The new firmware reports its version; a reader that stays silent keeps the
     // values from before, and the upgrade counts as done all the same.
-    link.FindReader(Zantor50::kHighestPort);
+    session.Upgrade(image, showProgress);
     return true;
 }

@@ -101,8 +101,16 @@ struct Case {
 
 TEST_F(ZantorTest, CommandsPrintAndExitAsDocumented) {
     Sim(3);
+    Sim(4, {"--status", "C=1"});
+    // Requests 1 and 2 are the probe's and the upgrade's identifications, 3 the
+    // header, 4 and 5 the first two blocks.
+    Sim(5, {"--firmware", "6", "--no-pacing", "--ignore-request", "5,6,7"});
+    SimProcess& held = Sim(6);
     // Answers the identifications of ports --probe and config get, then no more.
-    Sim(4, {"--ignore-request", "3,4,5"});
+    Sim(8, {"--ignore-request", "3,4,5"});
+    const simtest::PortClient holder(held.Device());
+    const std::string profile =
+        File("profile.json", Zantor({"config", "get", "--port", "3", "--json"}).out);
     const std::vector<Case> cases = {
         {{"ports"}, 0, "COM3   /dev/pts/", ""},
         {{"ports", "--probe"}, 0, "port folder  free, ZANTOR-40 serial 00313 firmware 7", ""},
@@ -110,7 +118,7 @@ TEST_F(ZantorTest, CommandsPrintAndExitAsDocumented) {
         {{"identify", "--port", "3", "--json"}, 0, "\"serial\": 313,\n  \"firmware\": 7\n}", ""},
         {{"identify", "--port", "7"}, 3, "", "no reader answers on COM7"},
         {{"config", "get", "--port", "3"}, 0, "record:               01 C0 05 03 60 00 03 00", ""},
-        {{"config", "get", "--port", "4"}, 4, "", "(the reader stopped answering)"},
+        {{"config", "get", "--port", "8"}, 4, "", "did not answer the configuration read"},
         {{"config", "set", "--port", "3"}, 2, "", "PROFILE is required"},
         {{"upgrade", "--port", "3", "--yes"}, 0, "firmware 7 is up to date (image 7)", ""},
         {{"upgrade", "--port", "3", "--yes", "--image", File("short.bin", "ZANTOR")},
@@ -124,6 +132,16 @@ TEST_F(ZantorTest, CommandsPrintAndExitAsDocumented) {
         {{"send", "--port", "3", "T"}, 0, "Odebrane: 06,00,D4,00,5F,AC", ""},
         {{"send", "--port", "3", "X"}, 2, "", "COMMAND"},
         {{"station", "--profile", "none.json", "--ports", "9-3"}, 2, "", "--ports"},
+        {{"config", "set", "--port", "4", profile},
+         4,
+         "",
+         "zantor: Błąd komunikacji. (the reader refused the configuration write ('C') with "
+         "status 1)"},
+        {{"upgrade", "--port", "5", "--yes"},
+         4,
+         "",
+         "did not answer the upgrade block ('Y') after 3 attempts, at block 2 of 14)"},
+        {{"identify", "--port", "6"}, 7, "", " is in use by cli_tests (pid "},
     };
     for (const Case& c : cases) {
         const Result result = Zantor(c.args);
@@ -132,6 +150,7 @@ TEST_F(ZantorTest, CommandsPrintAndExitAsDocumented) {
         EXPECT_NE(result.out.find(c.out), std::string::npos) << result.out;
         EXPECT_NE(result.err.find(c.err), std::string::npos) << result.err;
     }
+    EXPECT_TRUE(Received(held).empty());
 
     // A card shown while the monitor runs, as the Test page would log it.
     simtest::ProgramRun monitor;
@@ -214,8 +233,8 @@ TEST_F(ZantorTest, StationProvisionsFourReadersAtOnce) {
     const std::vector<std::string> expected = {
         ",ZANTOR-40,00313,7,7,01 C0 05 03 60 00 03 00,ok,\r",
         ",ZANTOR-40,00077,6,7,01 C0 05 03 60 00 03 00,ok,\r",
-        ",ZANTOR-40,00099,7,7,01 C0 05 03 60 00 03 00,failed,communication error while "
-        "writing the configuration\r",
+        ",ZANTOR-40,00099,7,7,01 C0 05 03 60 00 03 00,failed,Błąd komunikacji. (the "
+        "configuration read ('c') could not be written whole; the port was closed)\r",
         ",ZANTOR-50,00453,8,8,01 C0 05 03 60 00 03 00,ok,\r",
         ",ZANTOR-40,00055,6,6,01 C0 05 03 60 00 03 00,failed,\"after the upgrade the reader "
         "reports firmware 6, not 7\"\r"};

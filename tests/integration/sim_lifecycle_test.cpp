@@ -185,6 +185,8 @@ INSTANTIATE_TEST_SUITE_P(
     ::testing::Values(UsageRow{"Help", {"--help"}, 0}, UsageRow{"Version", {"--version"}, 0},
                       UsageRow{"NoPort", {}, 2}, UsageRow{"PortAbove32", {"--port", "33"}, 2},
                       UsageRow{"PortZero", {"--port", "0"}, 2},
+                      UsageRow{"LeadingZeroIsNotOctal", {"--port", "033"}, 2},
+                      UsageRow{"CardEveryNotANumber", {"--port", "3", "--card-every", "nan"}, 2},
                       UsageRow{
                           "ShortConfig", {"--port", "3", "--config", "01 C0 05 03 60 00 03"}, 2},
                       UsageRow{"CardTooLong", {"--port", "3", "--card", "010203040506070809"}, 2},

@@ -6,14 +6,12 @@
 #include <atomic>
 #include <cstring>
 
+#include "Protocol.h"
 #include "Win32SerialServices.h"
 
 namespace cli {
 
 namespace {
-
-// The COM numbers that the link opens.
-constexpr int kHighestPort = 32;
 
 std::atomic<int> interrupts{0};
 const char* interruptMessage = nullptr;
@@ -51,7 +49,7 @@ std::string DeviceOf(int n, const PortSetup&) {
 // open of the command that wants it, as a missing one would.
 std::vector<PortInfo> ListPorts(const PortSetup& setup) {
     std::vector<PortInfo> ports;
-    for (int n = 1; n <= kHighestPort; ++n) {
+    for (int n = protocol::kFirstPort; n <= protocol::kLastPort; ++n) {
         PortInfo info;
         info.number = n;
         info.device = DeviceOf(n, setup);

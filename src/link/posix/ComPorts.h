@@ -4,11 +4,14 @@
 #include <string>
 #include <vector>
 
+#include "Protocol.h"
+#include "SerialServices.h"
+
 // How COM1..COM32 map to devices on POSIX.
 namespace comports {
 
-inline constexpr int kFirstPort = 1;
-inline constexpr int kLastPort = 32;
+inline constexpr int kFirstPort = protocol::kFirstPort;
+inline constexpr int kLastPort = protocol::kLastPort;
 
 // /tmp/zantor_cfg-<uid>/ for the calling user (uid from getuid()).
 std::string UserPortFolder();
@@ -30,12 +33,8 @@ std::vector<std::string> SystemSerialPorts();
 enum class PortOrigin { Folder, System };
 enum class PortState { Free, Held, NotPermitted, Missing };
 
-// Another program's hold on a port, as far as it can be seen.
-struct PortHolder {
-    int pid = 0;          // 0 when not known (a lock whose owner cannot be seen)
-    std::string program;  // from /proc/<pid>/comm, empty when not known
-    std::string how;      // "flock", "lock file", "exclusive", "open"
-};
+// Another program's hold on a port; the program's name from /proc/<pid>/comm.
+using PortHolder = ::PortHolder;
 
 struct PortDescription {
     int number = 0;      // COM number

@@ -363,35 +363,67 @@ PosixSerialServices::OpenDevice* PosixSerialServices::Find(PortHandle handle) {
 // and what can only be asked of an open port (the exclusive flag, flock) is
 // asked before anything else is done with it. Refused, it is closed as found.
 PortHandle PosixSerialServices::Open(int portNumber) {
+    lastFailure = {};
     std::string folder =
         options.portFolder.empty() ? comports::UserPortFolder() : options.portFolder;
     std::optional<std::string> path =
         comports::ResolvePort(portNumber, folder, options.systemPorts);
-    if (!path || comports::FindHolder(*path, options.lockFolders)) return kInvalidPortHandle;
+    if (!path) return Refuse(OpenFailure::Reason::Missing, "");
+    if (std::optional<comports::PortHolder> holder =
+            comports::FindHolder(*path, options.lockFolders)) {
+        return Refuse(OpenFailure::Reason::Held, *path, std::move(*holder));
+    }
 
     auto device = std::make_unique<OpenDevice>();
     do {
         device->fd = open(path->c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
     } while (device->fd < 0 && errno == EINTR);
-    if (device->fd < 0) return kInvalidPortHandle;
-
-    bool usable = tcgetattr(device->fd, &device->original) == 0 && !IsExclusive(device->fd) &&
-                  flock(device->fd, LOCK_EX | LOCK_NB) == 0 &&
-                  comports::TakeLockFile(*path, options.lockFolders, device->lockFile) &&
-                  (ioctl(device->fd, TIOCEXCL) == 0 || IsNoModemLines(errno));
-    if (!usable) {
-        if (!device->lockFile.empty()) comports::ReleaseLockFile(device->lockFile);
-        close(device->fd);
-        return kInvalidPortHandle;
+    if (device->fd < 0) {
+        const int error = errno;
+        if (error == EACCES || error == EPERM)
+            return Refuse(OpenFailure::Reason::NotPermitted, *path);
+        if (error == EBUSY) return Refuse(OpenFailure::Reason::Held, *path, {0, "", "exclusive"});
+        return Refuse(OpenFailure::Reason::Missing, *path);
     }
-    device->crashSlot = CrashMarks::Register(device->fd, device->lockFile);
-    device->byteNs = ByteNs(device->original);
-    device->kept.dcbLength = kDcbLength;
-    device->kept.binary = true;
-    PortHandle handle = nextHandle++;
-    devices[handle] = device.release();
-    return handle;
+
+    // What was found wrong decides what the refusal says; the checks run in
+    // this order so that nothing is marked before every other hold is ruled out.
+    OpenFailure::Reason refusal = OpenFailure::Reason::Unknown;
+    PortHolder holder;
+    if (tcgetattr(device->fd, &device->original) != 0) {
+        refusal = OpenFailure::Reason::Missing;  // not a terminal: no port
+    } else if (IsExclusive(device->fd)) {
+        refusal = OpenFailure::Reason::Held;
+        holder.how = "exclusive";
+    } else if (flock(device->fd, LOCK_EX | LOCK_NB) != 0) {
+        refusal = OpenFailure::Reason::Held;
+        holder.how = "flock";
+    } else if (!comports::TakeLockFile(*path, options.lockFolders, device->lockFile)) {
+        refusal = OpenFailure::Reason::Held;
+        holder.how = "lock file";
+    } else if (ioctl(device->fd, TIOCEXCL) != 0 && !IsNoModemLines(errno)) {
+        refusal = OpenFailure::Reason::Unknown;
+    } else {
+        device->crashSlot = CrashMarks::Register(device->fd, device->lockFile);
+        device->byteNs = ByteNs(device->original);
+        device->kept.dcbLength = kDcbLength;
+        device->kept.binary = true;
+        PortHandle handle = nextHandle++;
+        devices[handle] = device.release();
+        return handle;
+    }
+    if (!device->lockFile.empty()) comports::ReleaseLockFile(device->lockFile);
+    close(device->fd);
+    return Refuse(refusal, *path, std::move(holder));
 }
+
+PortHandle PosixSerialServices::Refuse(OpenFailure::Reason reason, const std::string& device,
+                                       PortHolder holder) {
+    lastFailure = {reason, device, std::move(holder)};
+    return kInvalidPortHandle;
+}
+
+OpenFailure PosixSerialServices::LastOpenFailure() { return lastFailure; }
 
 bool PosixSerialServices::GetState(PortHandle handle, LineSettings& settings) {
     OpenDevice* device = Find(handle);

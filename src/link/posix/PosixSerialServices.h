@@ -63,14 +63,18 @@ public:
     void Sleep(uint32_t ms) override;
     uint64_t NowMs() override;
     bool IsStandInLine(PortHandle handle) override;
+    OpenFailure LastOpenFailure() override;
 
 private:
     struct OpenDevice;
     OpenDevice* Find(PortHandle handle);
+    PortHandle Refuse(OpenFailure::Reason reason, const std::string& device,
+                      PortHolder holder = {});
 
     Options options;
     TtyDriver& driver;
     std::map<PortHandle, OpenDevice*> devices;
     // Handles are never reused, so a stale one cannot reach a later port.
     PortHandle nextHandle = 1;
+    OpenFailure lastFailure;
 };

@@ -77,7 +77,19 @@ PortHandle Win32SerialServices::Open(int portNumber) {
     const std::string name = "\\\\.\\COM" + std::to_string(portNumber);
     HANDLE port = CreateFileA(name.c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_EXISTING,
                               0, nullptr);
-    if (port == INVALID_HANDLE_VALUE) return kInvalidPortHandle;
+    if (port == INVALID_HANDLE_VALUE) {
+        // A COM port is opened exclusively: access is denied while another
+        // program has it open, and Windows does not say which.
+        const DWORD error = GetLastError();
+        lastFailure = {};
+        if (error == ERROR_ACCESS_DENIED || error == ERROR_SHARING_VIOLATION) {
+            lastFailure = {OpenFailure::Reason::Held, name.substr(4), {0, "", "open"}};
+        } else if (error == ERROR_FILE_NOT_FOUND || error == ERROR_PATH_NOT_FOUND) {
+            lastFailure.reason = OpenFailure::Reason::Missing;
+        }
+        return kInvalidPortHandle;
+    }
+    lastFailure = {};
     DCB dcb{};
     dcb.DCBlength = sizeof(dcb);
     if (!GetCommState(port, &dcb)) {
@@ -88,6 +100,8 @@ PortHandle Win32SerialServices::Open(int portNumber) {
     ports[handle] = port;
     return handle;
 }
+
+OpenFailure Win32SerialServices::LastOpenFailure() { return lastFailure; }
 
 bool Win32SerialServices::GetState(PortHandle handle, LineSettings& settings) {
     void* port = Find(handle);

@@ -50,6 +50,7 @@ public:
     void Close(PortHandle handle) override;
     void Sleep(uint32_t ms) override;
     uint64_t NowMs() override;
+    OpenFailure LastOpenFailure() override;
 
 private:
     // The OS handle behind one of ours, or null. Ours are never reused, so a
@@ -58,4 +59,5 @@ private:
 
     std::map<PortHandle, void*> ports;
     PortHandle nextHandle = 1;
+    OpenFailure lastFailure;
 };

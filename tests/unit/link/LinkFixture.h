@@ -2,6 +2,8 @@
 
 #include <gtest/gtest.h>
 
+#include <string>
+
 #include "FakeSerialServices.h"
 #include "Zantor50.h"
 
@@ -11,6 +13,17 @@ inline Bytes Concat(std::initializer_list<Bytes> parts) {
     Bytes out;
     for (const Bytes& part : parts) out.insert(out.end(), part.begin(), part.end());
     return out;
+}
+
+// What the CommErr that action throws says; a note when it throws none.
+template <class Action>
+std::string CommErrText(Action action) {
+    try {
+        action();
+    } catch (const CommErr& error) {
+        return error.what();
+    }
+    return "(no CommErr)";
 }
 
 // One link over scripted serial services, as the main window owns it.

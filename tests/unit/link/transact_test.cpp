@@ -104,11 +104,28 @@ INSTANTIATE_TEST_SUITE_P(Devices, Chatter, testing::Values(kStatusOk, Bytes{0x77
 TEST_F(LinkTest, TransactSendsTheSameFrameThreeTimesThenThrows) {
     OpenQuietly(1);
     uint8_t destination[8];
-    EXPECT_THROW(link.Transact('c', 0, nullptr, 8, destination, 0), CommErr);
+    EXPECT_EQ(CommErrText([&] { link.Transact('c', 0, nullptr, 8, destination, 0); }),
+              "the reader did not answer the configuration read ('c') after 3 attempts");
     const auto frames = FramesWrittenTo(1);
     ASSERT_EQ(frames.size(), 3u);
     for (const Bytes& frame : frames) EXPECT_EQ(frame, kConfigRequest);
     EXPECT_TRUE(fake.CallsOf(Op::Sleep).empty());
+}
+
+// What the attempts met decides what the failure says.
+TEST_F(LinkTest, TransactTellsDamagedRepliesAndAShortWriteApart) {
+    OpenQuietly(1);
+    Bytes damaged = kStatusOk;
+    damaged[3] ^= 0x01;
+    for (int attempt = 0; attempt < 3; ++attempt) fake.Feed(1, damaged, attempt * 150);
+    const uint8_t payload[12] = {};
+    EXPECT_EQ(CommErrText([&] { link.TransactStatus('C', sizeof payload, payload, 0); }),
+              "no valid reply to the configuration write ('C') after 3 attempts: what came back "
+              "was not a whole frame");
+    OpenQuietly(1);
+    fake.ShortWriteNext(1, 3);
+    EXPECT_EQ(CommErrText([&] { link.TransactStatus('C', sizeof payload, payload, 0); }),
+              "the configuration write ('C') could not be written whole; the port was closed");
 }
 
 TEST_F(LinkTest, TransactRetriesAfterAnImpossibleLengthAndTakesTheNextReply) {
@@ -152,13 +169,16 @@ TEST_F(LinkTest, TransactSendsTheLongestPayloadAndRefusesALongerOne) {
     fake.ClearCalls();
     payload.push_back(0xA5);
     EXPECT_EQ(link.Transact('Z', payload.size(), payload.data(), 1, &status, 0), 0u);
-    EXPECT_THROW(link.TransactStatus('Z', payload.size(), payload.data(), 0), CommErr);
+    EXPECT_EQ(CommErrText([&] { link.TransactStatus('Z', payload.size(), payload.data(), 0); }),
+              "the upgrade start ('Z') with 537 bytes of payload does not fit a frame; nothing "
+              "was sent");
     EXPECT_TRUE(fake.CallsOf(Op::Write).empty());
 }
 
 TEST_F(LinkTest, TransactWithNoPortOpenThrowsAtOnce) {
     uint8_t destination[8];
-    EXPECT_THROW(link.Transact('c', 0, nullptr, 8, destination, 0), CommErr);
+    EXPECT_EQ(CommErrText([&] { link.Transact('c', 0, nullptr, 8, destination, 0); }),
+              "the port was lost or closed during the configuration read ('c')");
     EXPECT_TRUE(fake.Calls().empty());
     EXPECT_EQ(fake.now, 0u);
 }
@@ -166,7 +186,7 @@ TEST_F(LinkTest, TransactWithNoPortOpenThrowsAtOnce) {
 struct StatusCase {
     const char* name;
     Bytes reply;
-    bool accepted;
+    const char* error;  // nullptr: accepted
 };
 
 class StatusReply : public LinkTest, public testing::WithParamInterface<StatusCase> {};
@@ -175,19 +195,26 @@ TEST_P(StatusReply, OnlyASingleZeroByteCompletesTheCommand) {
     OpenQuietly(1);
     fake.Feed(1, GetParam().reply);
     const uint8_t payload[12] = {};
-    if (GetParam().accepted) {
+    if (GetParam().error == nullptr) {
         EXPECT_NO_THROW(link.TransactStatus('C', sizeof payload, payload, 100));
     } else {
-        EXPECT_THROW(link.TransactStatus('C', sizeof payload, payload, 100), CommErr);
+        EXPECT_EQ(CommErrText([&] { link.TransactStatus('C', sizeof payload, payload, 100); }),
+                  GetParam().error);
     }
     EXPECT_EQ(FramesWrittenTo(1).size(), 1u);  // a refusal is not asked again
 }
 
 INSTANTIATE_TEST_SUITE_P(Replies, StatusReply,
-                         testing::Values(StatusCase{"zero", kStatusOk, true},
-                                         StatusCase{"one", kStatusRefused, false},
-                                         StatusCase{"empty", Frame(0xC3, {}), false},
-                                         StatusCase{"twoBytes", Frame(0xC3, {0x00, 0x00}), false}),
+                         testing::Values(StatusCase{"zero", kStatusOk, nullptr},
+                                         StatusCase{"one", kStatusRefused,
+                                                    "the reader refused the configuration write "
+                                                    "('C') with status 1"},
+                                         StatusCase{"empty", Frame(0xC3, {}),
+                                                    "the reader answered the configuration write "
+                                                    "('C') with 0 bytes instead of 1"},
+                                         StatusCase{"twoBytes", Frame(0xC3, {0x00, 0x00}),
+                                                    "the reader answered the configuration write "
+                                                    "('C') with 2 bytes instead of 1"}),
                          [](const auto& info) { return std::string(info.param.name); });
 
 }  // namespace

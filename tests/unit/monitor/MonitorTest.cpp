@@ -11,6 +11,7 @@ namespace {
 
 using Bytes = std::vector<uint8_t>;
 using Lines = std::vector<std::string>;
+using protocol::BuildLFrame;
 
 Bytes Text(const std::string& text) { return Bytes(text.begin(), text.end()); }
 

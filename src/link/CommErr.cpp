@@ -1,0 +1,92 @@
+#include "CommErr.h"
+
+#include <utility>
+
+#include "Protocol.h"
+
+CommErr::CommErr(Kind kind, uint8_t command, Detail detail)
+    : kind_(kind), command_(command), detail(std::move(detail)) {
+    Describe();
+}
+
+CommErr CommErr::NoReply(uint8_t command, int attempts) {
+    return {Kind::NoReply, command, {.attempts = attempts}};
+}
+
+CommErr CommErr::InvalidFrame(uint8_t command, int attempts) {
+    return {Kind::InvalidFrame, command, {.attempts = attempts}};
+}
+
+CommErr CommErr::Refused(uint8_t command, uint8_t status) {
+    return {Kind::Refused, command, {.status = status}};
+}
+
+CommErr CommErr::UnexpectedReply(uint8_t command, size_t payload, size_t expected) {
+    return {Kind::UnexpectedReply, command, {.payload = payload, .expected = expected}};
+}
+
+CommErr CommErr::PortClosed(uint8_t command) { return {Kind::PortClosed, command, {}}; }
+
+CommErr CommErr::ShortWrite(uint8_t command) { return {Kind::ShortWrite, command, {}}; }
+
+CommErr CommErr::RequestTooLong(uint8_t command, size_t payload) {
+    return {Kind::RequestTooLong, command, {.payload = payload}};
+}
+
+CommErr CommErr::PortHeld(int port, std::string device, PortHolder holder) {
+    return {Kind::PortHeld,
+            0,
+            {.port = port, .device = std::move(device), .holder = std::move(holder)}};
+}
+
+CommErr& CommErr::During(std::string step) {
+    step_ = std::move(step);
+    Describe();
+    return *this;
+}
+
+void CommErr::Describe() {
+    const std::string command = std::string("the ") + protocol::CommandName(command_) + " ('" +
+                                static_cast<char>(command_) + "')";
+    const std::string attempts =
+        std::to_string(detail.attempts) + (detail.attempts == 1 ? " attempt" : " attempts");
+    switch (kind_) {
+        case Kind::NoReply:
+            text_ = "the reader did not answer " + command + " after " + attempts;
+            break;
+        case Kind::InvalidFrame:
+            text_ = "no valid reply to " + command + " after " + attempts +
+                    ": what came back was not a whole frame";
+            break;
+        case Kind::Refused:
+            text_ =
+                "the reader refused " + command + " with status " + std::to_string(detail.status);
+            break;
+        case Kind::UnexpectedReply:
+            text_ = "the reader answered " + command + " with " + std::to_string(detail.payload) +
+                    " bytes instead of " + std::to_string(detail.expected);
+            break;
+        case Kind::PortClosed:
+            text_ = "the port was lost or closed during " + command;
+            break;
+        case Kind::ShortWrite:
+            text_ = command + " could not be written whole; the port was closed";
+            break;
+        case Kind::RequestTooLong:
+            text_ = command + " with " + std::to_string(detail.payload) +
+                    " bytes of payload does not fit a frame; nothing was sent";
+            break;
+        case Kind::PortHeld: {
+            const PortHolder& holder = detail.holder;
+            text_ = "COM" + std::to_string(detail.port);
+            if (!detail.device.empty()) text_ += " (" + detail.device + ")";
+            text_ +=
+                " is in use by " + (holder.program.empty() ? "another program" : holder.program);
+            std::string about = holder.pid != 0 ? "pid " + std::to_string(holder.pid) : "";
+            if (!holder.how.empty()) about += (about.empty() ? "" : ", ") + holder.how;
+            if (!about.empty()) text_ += " (" + about + ")";
+            break;
+        }
+    }
+    if (!step_.empty()) text_ += ", at " + step_;
+}
