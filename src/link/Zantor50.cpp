@@ -13,7 +13,6 @@ using namespace protocol;
 constexpr int kTransactAttempts = 3;
 constexpr int kIdentifyAttempts = 2;
 constexpr size_t kIdentifyReplyLength = 11;
-constexpr size_t kDrainSize = 20;
 constexpr uint32_t kWriteConfigExtraMs = 100;
 
 void PutLe16(uint8_t* out, uint16_t value) {
@@ -29,6 +28,7 @@ Zantor50::Zantor50(SerialServices& services) : RS232(services) {}
 
 bool Zantor50::SelectPort(int n) {
     if (n == OpenPortNumber()) return true;
+    unclaimed.clear();  // what another opening left unread belongs to nobody now
     if (!OpenPort(n, kBaud, kLineFormat, kModemControl, kQueueSize, kQueueSize)) return false;
     services.Sleep(kOpenSettleMs);
     return true;
@@ -37,35 +37,60 @@ bool Zantor50::SelectPort(int n) {
 size_t Zantor50::ReceiveFrame(uint8_t replyCommand, size_t expectedSize, uint8_t* destination,
                               uint32_t extraMs) {
     uint8_t buffer[kMaxReplyLength] = {};
+    size_t have = 0;    // bytes held in buffer, from its start
+    size_t passed = 0;  // bytes passed over that began no frame
     const uint64_t started = services.NowMs();
-    lastReception = Reception::Silent;
     for (;;) {
-        // The extra allowance covers only the wait for the length field; the rest
-        // of the frame, and any draining, run under the base timeouts.
-        if (extraMs != 0 && OpenPortNumber() != 0 && !SetReadTimeout(extraMs)) ClosePort();
-        const size_t got = ReadBytes(2, buffer);
-        if (extraMs != 0 && OpenPortNumber() != 0 && !SetReadTimeout(0)) ClosePort();
-        if (got != 2) return 0;
-
+        if (have < 2) {
+            // The extra allowance covers only the wait for the length field; the
+            // rest of the frame runs under the base timeouts.
+            if (extraMs != 0 && OpenPortNumber() != 0 && !SetReadTimeout(extraMs)) ClosePort();
+            have += ReadBytes(2 - have, buffer + have);
+            if (extraMs != 0 && OpenPortNumber() != 0 && !SetReadTimeout(0)) ClosePort();
+            if (have < 2) break;
+        }
         const size_t length = buffer[0] + 256u * buffer[1];
-        if (length < kMinReplyLength || length > kMaxReplyLength) break;
-        if (ReadBytes(length - 2, buffer + 2) != length - 2) {
-            lastReception = Reception::Invalid;
-            return 0;
+        if (length >= kMinReplyLength && length <= kMaxReplyLength) {
+            if (have < length) have += ReadBytes(length - have, buffer + have);
+            if (have < length) break;
+            if (Crc16(buffer, length, 0xFFFF) == 0) {
+                if (buffer[2] == replyCommand) {
+                    std::memcpy(destination, buffer + 3,
+                                std::min(expectedSize, kMaxReplyLength - 3));
+                    SetAside(buffer + length, have - length);
+                    return length;
+                }
+                // A frame of another command is passed over, but a device that
+                // keeps sending them must not hold the program for ever.
+                PassOver(buffer, have, length);
+                if (services.NowMs() - started >= kReceiveLimitMs) break;
+                continue;
+            }
         }
-        if (Crc16(buffer, length, 0xFFFF) != 0) break;
-        if (buffer[2] == replyCommand) {
-            std::memcpy(destination, buffer + 3, std::min(expectedSize, kMaxReplyLength - 3));
-            return length;
-        }
-        // A frame of another command is passed over, but a device that keeps
-        // sending them must not hold the program for ever.
-        if (services.NowMs() - started >= kReceiveLimitMs) return 0;
+        // No frame begins here: card text, or what is left of a frame. The reply
+        // may follow it, so the search goes on one byte further, as long as an
+        // input queue's worth of such bytes has not been passed over.
+        PassOver(buffer, have, 1);
+        if (++passed > kQueueSize || services.NowMs() - started >= kReceiveLimitMs) break;
     }
-    lastReception = Reception::Invalid;
-    uint8_t drain[kDrainSize];
-    ReadBytes(kDrainSize, drain);
+    // Nothing, or whole frames of other commands only: silence. Anything else
+    // came back but was no whole frame.
+    lastReception = passed > 0 || have > 0 ? Reception::Invalid : Reception::Silent;
+    SetAside(buffer, have);
     return 0;
+}
+
+void Zantor50::SetAside(const uint8_t* bytes, size_t count) {
+    unclaimed.insert(unclaimed.end(), bytes, bytes + count);
+    if (unclaimed.size() > kPollSize) {
+        unclaimed.erase(unclaimed.begin(), unclaimed.end() - static_cast<ptrdiff_t>(kPollSize));
+    }
+}
+
+void Zantor50::PassOver(uint8_t* buffer, size_t& have, size_t count) {
+    SetAside(buffer, count);
+    have -= count;
+    std::memmove(buffer, buffer + count, have);
 }
 
 size_t Zantor50::Transact(uint8_t command, size_t size, const uint8_t* payload, size_t expectedSize,
@@ -200,7 +225,10 @@ void Zantor50::SendRaw(const std::array<uint8_t, 8>& frame) {
 }
 
 size_t Zantor50::PollBytes(uint8_t* destination256) {
-    size_t count = 0;
+    if (OpenPortNumber() == 0) return 0;
+    size_t count = std::min(unclaimed.size(), kPollSize);
+    std::copy_n(unclaimed.begin(), count, destination256);
+    unclaimed.erase(unclaimed.begin(), unclaimed.begin() + static_cast<ptrdiff_t>(count));
     while (count < kPollSize && ReadBytes(1, destination256 + count) == 1) ++count;
     return count;
 }

@@ -29,7 +29,9 @@ public:
     // True when port n is open afterwards; the port already open is kept as it is.
     bool SelectPort(int n);
 
-    // Frames and transactions.
+    // Frames and transactions. ReceiveFrame looks for its reply past whatever
+    // else the reader sent first (card text, frames of other commands) and keeps
+    // those bytes for PollBytes.
     size_t ReceiveFrame(uint8_t replyCommand, size_t expectedSize, uint8_t* destination,
                         uint32_t extraMs);
     size_t Transact(uint8_t command, size_t size, const uint8_t* payload, size_t expectedSize,
@@ -50,6 +52,8 @@ public:
     void SendIdentifyRequest();
     void SendCardInFieldRequest();
     void SendRaw(const std::array<uint8_t, 8>& frame);
+    // What the reader sent unasked: first the bytes that a reception passed
+    // over, then whatever the port delivers.
     size_t PollBytes(uint8_t* destination256);
 
     // Model number shown to the user: (typeCode AND 0x3FF) modulo 100.
@@ -71,8 +75,14 @@ private:
     enum class Reception { Silent, Invalid };
 
     [[noreturn]] void ThrowFailed(uint8_t command, int attempts, bool invalid) const;
+    void SetAside(const uint8_t* bytes, size_t count);
+    // Sets aside the first count bytes of buffer and moves the rest up.
+    void PassOver(uint8_t* buffer, size_t& have, size_t count);
     void SendTemplate(uint8_t command);
     static std::array<uint8_t, 12> SealedConfig(const std::array<uint8_t, 8>& record);
 
     Reception lastReception = Reception::Silent;
+    // Bytes read from the open port that were no reply: the Test page shows
+    // them on its next poll. Only the latest kPollSize are kept.
+    std::vector<uint8_t> unclaimed;
 };

@@ -10,7 +10,8 @@ class QWidget;
 namespace busydisplay {
 
 // Serves what the display has sent so far: exposes, paints, the window
-// manager's messages, and timers.
+// manager's messages, and timers. User input (a click, a close request) waits,
+// and is delivered as soon as the operation returns to the event loop.
 void Serve();
 
 // True while Serve runs: a timer that reads the port leaves it alone then,

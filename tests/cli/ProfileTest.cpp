@@ -1,7 +1,10 @@
 #include <gtest/gtest.h>
 
+#include <cstdio>
+#include <fstream>
 #include <string>
 
+#include "CsvLog.h"
 #include "Failure.h"
 #include "Profile.h"
 
@@ -33,6 +36,8 @@ TEST(ProfileTest, PrintedProfileMakesTheWindowsRecordAndReadsBack) {
     EXPECT_EQ(profile["record"], "80 C0 FF 81 00 00 03 00");
     EXPECT_EQ(profile["buzzer_slots"], "10000001");
     EXPECT_EQ(cli::SettingsFromProfile(profile.dump()), binary);
+    binary.ledTime = 0;  // the shortest signalling time too
+    EXPECT_EQ(cli::SettingsFromProfile(cli::ProfileFromSettings(binary).dump()), binary);
     // The record is optional; without it the named fields alone decide.
     EXPECT_EQ(cli::SettingsFromProfile(Without("record")), config::Settings{});
 }
@@ -75,8 +80,19 @@ INSTANTIATE_TEST_SUITE_P(
         Refusal{"SlotsTooShort", With("buzzer_slots", "1100"),
                 "\"buzzer_slots\": \"1100\" is not allowed"},
         Refusal{"RecordNotHex", With("record", "01 C0 zz"), "\"record\": \"01 C0 zz\""},
+        Refusal{"RecordOfNineBytes", With("record", "01 C0 05 03 60 00 03 00 FF"),
+                "\"record\": \"01 C0 05 03 60 00 03 00 FF\""},
         Refusal{"RecordDisagrees", With("record", "01 C0 05 03 60 00 00 00"),
                 "allowed: the record of the named fields, \"01 C0 05 03 60 00 03 00\""}),
     [](const testing::TestParamInfo<Refusal>& info) { return info.param.name; });
+
+TEST(CsvLogTest, FieldsWithACommaOrAQuoteAreQuoted) {
+    const std::string path = testing::TempDir() + "zantor_csvlog_test.csv";
+    std::remove(path.c_str());
+    cli::CsvLog(path, {"result", "error"}).Write({"failed", "firmware 6, not \"7\""});
+    std::ifstream file(path);
+    const std::string text{std::istreambuf_iterator<char>(file), {}};
+    EXPECT_EQ(text, "result,error\r\nfailed,\"firmware 6, not \"\"7\"\"\"\r\n");
+}
 
 }  // namespace

@@ -66,6 +66,18 @@ TEST(SystemSerialPorts, RealUartsThenUsbThenAcmInNaturalOrderWithoutTheConsole) 
                                         "/dev/ttyACM0"}));
 }
 
+// A pseudo-terminal is a stand-in line; a USB (188) or ACM (166) adapter and a
+// UART (4) are not. The virtual terminals are the first 64 minors of major 4.
+TEST(DeviceNumbers, StandInLinesAndVirtualTerminals) {
+    for (const unsigned deviceMajor : {4u, 166u, 188u}) {
+        EXPECT_FALSE(comports::IsPseudoTerminalMajor(deviceMajor)) << deviceMajor;
+    }
+    EXPECT_TRUE(comports::IsPseudoTerminalMajor(136));
+    EXPECT_TRUE(comports::IsPseudoTerminalMajor(143));
+    EXPECT_TRUE(comports::IsVirtualTerminal(4, 1));
+    EXPECT_FALSE(comports::IsVirtualTerminal(4, 64));
+}
+
 struct FolderRow {
     const char* name;
     std::function<std::string(const TempFolder&)> make;  // returns the folder to use

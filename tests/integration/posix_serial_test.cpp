@@ -467,6 +467,16 @@ INSTANTIATE_TEST_SUITE_P(
                                 "open"}),
     [](const auto& info) { return std::string(info.param.name); });
 
+// Another user's live program (PID 1 here) is alive to a technician who may not
+// signal it: kill says EPERM. Checked in a child that is such a user.
+TEST(PosixLockFileTest, AnotherUsersProgramIsAlive) {
+    const pid_t child = fork();
+    if (child == 0) _exit((getuid() != 0 || setuid(65534) == 0) && comports::IsAlive(1) ? 0 : 1);
+    int status = -1;
+    ASSERT_EQ(waitpid(child, &status, 0), child);
+    EXPECT_EQ(status, 0);
+}
+
 // A lock file left by a program that died holds nothing: ours takes its place
 // while the port is open, and goes with the close.
 TEST(PosixLockFileTest, StaleLockFileMakesWayForOurs) {

@@ -19,6 +19,7 @@
 #include <QSet>
 #include <QTabBar>
 #include <QTabWidget>
+#include <QThread>
 #include <QWheelEvent>
 #include <QtTest>
 #include <algorithm>
@@ -83,6 +84,14 @@ double FilledShare(const QImage& shot, QPoint origin, const QRect& bar) {
     return double(filled) / bar.width();
 }
 
+xcb_atom_t InternAtom(xcb_connection_t* connection, const char* name) {
+    xcb_intern_atom_reply_t* reply = xcb_intern_atom_reply(
+        connection, xcb_intern_atom(connection, 0, uint16_t(strlen(name)), name), nullptr);
+    const xcb_atom_t atom = reply != nullptr ? reply->atom : xcb_atom_t{XCB_ATOM_NONE};
+    free(reply);
+    return atom;
+}
+
 // A window manager that maps each window a moment after the program asked for
 // it, as a desktop's window manager does: a window is exposed only after a round
 // trip through it, never while the program's request is still on its way. Like
@@ -137,13 +146,7 @@ public:
     }
 
 private:
-    xcb_atom_t Atom(const char* name) {
-        xcb_intern_atom_reply_t* reply = xcb_intern_atom_reply(
-            connection, xcb_intern_atom(connection, 0, uint16_t(strlen(name)), name), nullptr);
-        const xcb_atom_t atom = reply != nullptr ? reply->atom : xcb_atom_t{XCB_ATOM_NONE};
-        free(reply);
-        return atom;
-    }
+    xcb_atom_t Atom(const char* name) { return InternAtom(connection, name); }
 
     void PingAll() {
         const std::lock_guard<std::mutex> lock(mutex);
@@ -212,6 +215,44 @@ private:
     Clock::duration longestAnswer{};
     std::thread serve;
 };
+
+// Input as the display delivers it, through the X server from a client of its
+// own: a window manager's close request (WM_DELETE_WINDOW) to target, or a click
+// of the first button on it. No window manager runs, so nothing else from the
+// display wakes the program meanwhile.
+void SendThroughTheServer(const QWidget& target, bool click) {
+    xcb_connection_t* connection = xcb_connect(nullptr, nullptr);
+    const xcb_window_t window = target.window()->winId();
+    const QPoint at = target.mapTo(target.window(), target.rect().center());
+    auto send = [&](const auto& event) {
+        xcb_send_event(connection, 0, window, XCB_EVENT_MASK_NO_EVENT,
+                       reinterpret_cast<const char*>(&event));
+    };
+    if (click) {
+        xcb_button_press_event_t button{};
+        button.detail = 1;  // the first button
+        button.event = window;
+        button.event_x = int16_t(at.x());
+        button.event_y = int16_t(at.y());
+        button.same_screen = 1;
+        for (const uint8_t type : {XCB_BUTTON_PRESS, XCB_BUTTON_RELEASE}) {
+            button.response_type = type;
+            send(button);
+        }
+    } else {
+        xcb_client_message_event_t message{};
+        message.response_type = XCB_CLIENT_MESSAGE;
+        message.format = 32;
+        message.window = window;
+        message.type = InternAtom(connection, "WM_PROTOCOLS");
+        message.data.data32[0] = InternAtom(connection, "WM_DELETE_WINDOW");
+        send(message);
+    }
+    // Through the server, and on to the program's own connection.
+    free(xcb_get_input_focus_reply(connection, xcb_get_input_focus(connection), nullptr));
+    xcb_disconnect(connection);
+    QThread::msleep(50);
+}
 
 // What the screen showed during one upgrade. The question box is answered on
 // screen; every move of the progress bar takes a shot of the screen around the
@@ -319,6 +360,8 @@ private slots:
     void hiddenModePageIsNeverReached_data();
     void hiddenModePageIsNeverReached();
     void everyControlHasAName();
+    void inputDuringAnOperationIsDeliveredAfterIt_data();
+    void inputDuringAnOperationIsDeliveredAfterIt();
 };
 
 void TestDisplay::upgradeShowsItsProgressEveryTime() {
@@ -423,6 +466,43 @@ void TestDisplay::everyControlHasAName() {
     }
     // "Aktywny", and one name for each box of the two rows.
     QCOMPARE(names.size(), 1 + 16);
+}
+
+void TestDisplay::inputDuringAnOperationIsDeliveredAfterIt_data() {
+    QTest::addColumn<bool>("upgrade");  // else a scan that finds no reader, started by RdBtn
+    QTest::addColumn<bool>("during");   // else sent right after the operation
+    QTest::addColumn<bool>("click");    // on RdBtn; else a close request
+    QTest::newRow("close during a scan") << false << true << false;
+    QTest::newRow("close right after a scan") << false << false << false;
+    QTest::newRow("close during an upgrade") << true << true << false;
+    QTest::newRow("click during a scan") << false << true << true;
+}
+
+// Input that the display delivers while an operation serves it waits; it comes
+// as soon as the operation is over, not with the next event from the display.
+void TestDisplay::inputDuringAnOperationIsDeliveredAfterIt() {
+    QFETCH(bool, upgrade);
+    QFETCH(bool, during);
+    QFETCH(bool, click);
+    Harness h;
+    QPushButton* rdBtn = h.Find<QPushButton>("RdBtn");
+    int scans = 0;
+    QObject::connect(rdBtn, &QPushButton::clicked, [&] { ++scans; });
+    auto send = [&] { SendThroughTheServer(click ? *rdBtn : static_cast<QWidget&>(h.win), click); };
+    if (upgrade) {
+        h.reader.firmwareVersion = 6;
+        h.services.AttachReader(1, h.reader);
+        h.services.MakeStandInLine(1);  // where the image built in is offered
+        QObject::connect(h.work.findChild<QProgressBar*>(), &QProgressBar::valueChanged,
+                         [&](int value) { value == 1 ? send() : void(); });
+    }
+    QVERIFY(h.Start());  // once the first activation's check (and upgrade) is over
+    if (!upgrade) {
+        if (during) QTimer::singleShot(0, send);  // runs in the scan's first serving
+        rdBtn->click();
+        if (!during) send();
+    }
+    QVERIFY(QTest::qWaitFor([&] { return click ? scans == 2 : !h.win.isVisible(); }, 1000));
 }
 
 QTEST_MAIN(TestDisplay)

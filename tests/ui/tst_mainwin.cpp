@@ -366,18 +366,22 @@ void TestMainWin::readFillsControls() {
 void TestMainWin::readAnimatesBeforeTheRequest() {
     Harness h;
     h.services.AttachReader(1, h.reader);
+    h.Timer()->start(0);  // due at every serving of the display
     h.Find<QPushButton>("RdBtn")->click();
 
     std::vector<uint32_t> sleeps;
     bool identified = false;
+    int polls = 0;  // the poll reads one byte at a time
     for (const auto& call : h.services.Calls()) {
         if (call.op == Op::Write && call.data.at(2) == 'M') identified = true;
         if (call.op == Op::Write && call.data.at(2) == 'c') break;
         if (identified && call.op == Op::Sleep) sleeps.push_back(call.count);
+        polls += identified && call.op == Op::Read && call.count == 1 ? 1 : 0;
     }
     std::vector<uint32_t> expected(21, 5);
     expected.push_back(50);
     QCOMPARE(sleeps, expected);
+    QCOMPARE(polls, 0);
     QVERIFY(h.Find<QProgressBar>("RdProgrBar")->isHidden());
 }
 

@@ -18,15 +18,9 @@
 namespace comports {
 namespace {
 
-// Unix98 pseudo-terminal slaves use majors 136..143.
-constexpr unsigned kPtySlaveMajorFirst = 136;
-constexpr unsigned kPtySlaveMajorLast = 143;
 // Major 5 holds /dev/tty, /dev/console and /dev/ptmx: aliases of the caller's own
 // terminal, of the console and the pty multiplexer, never a line of their own.
 constexpr unsigned kTtyAliasMajor = 5;
-// Major 4 holds the virtual terminals tty0..tty63, then the 8250 UARTs.
-constexpr unsigned kVirtualTerminalMajor = 4;
-constexpr unsigned kVirtualTerminalCount = 64;
 
 std::string WithoutTrailingSlashes(std::string path) {
     while (path.size() > 1 && path.back() == '/') path.pop_back();
@@ -61,9 +55,7 @@ std::optional<std::string> RealPath(const std::string& path) {
 }
 
 bool IsPtySlave(const struct stat& st, const std::string& realPath) {
-    unsigned deviceMajor = major(st.st_rdev);
-    return (deviceMajor >= kPtySlaveMajorFirst && deviceMajor <= kPtySlaveMajorLast) ||
-           realPath.rfind("/dev/pts/", 0) == 0;
+    return IsPseudoTerminalMajor(major(st.st_rdev)) || realPath.rfind("/dev/pts/", 0) == 0;
 }
 
 // A terminal is judged without opening it: a character device of the tty class
@@ -194,13 +186,20 @@ std::vector<SystemPort> ListSystemPorts(const std::string& ttyClassDir) {
 
 }  // namespace
 
+// Unix98 pseudo-terminal slaves use majors 136..143.
+bool IsPseudoTerminalMajor(unsigned deviceMajor) {
+    return deviceMajor >= 136 && deviceMajor <= 143;
+}
+
+// Major 4 holds the virtual terminals tty0..tty63, then the 8250 UARTs.
+bool IsVirtualTerminal(unsigned deviceMajor, unsigned deviceMinor) {
+    return deviceMajor == 4 && deviceMinor < 64;
+}
+
 bool IsConsole(const std::string& device, const std::string& ttyClassDir) {
     struct stat deviceStat {};
     if (stat(device.c_str(), &deviceStat) != 0) return true;
-    if (major(deviceStat.st_rdev) == kVirtualTerminalMajor &&
-        minor(deviceStat.st_rdev) < kVirtualTerminalCount) {
-        return true;
-    }
+    if (IsVirtualTerminal(major(deviceStat.st_rdev), minor(deviceStat.st_rdev))) return true;
     for (const std::string& name : ConsolePorts(ttyClassDir)) {
         std::optional<dev_t> number = SysfsDeviceNumber(ttyClassDir, name);
         if (number && *number == deviceStat.st_rdev) return true;

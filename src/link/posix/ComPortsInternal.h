@@ -26,6 +26,15 @@ PortDescription DescribePort(int n, const std::string& folder, bool systemPorts,
 // major 4) are never a reader's line, whatever name leads to them.
 bool IsConsole(const std::string& device, const std::string& ttyClassDir);
 
+// Device numbers: a pseudo-terminal's slave side (a stand-in line, never a
+// cable's), and a virtual terminal (never a reader's line).
+bool IsPseudoTerminalMajor(unsigned deviceMajor);
+bool IsVirtualTerminal(unsigned deviceMajor, unsigned deviceMinor);
+
+// Whether the program with this PID runs, also when it is another user's and may
+// not be signalled by us.
+bool IsAlive(int pid);
+
 // True when the trusted folder has an entry com<n>: COM n is the folder's.
 bool IsFolderEntry(int n, const std::string& folder);
 

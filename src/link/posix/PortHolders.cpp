@@ -54,8 +54,6 @@ void ForEachEntry(int folder, size_t firstBatch, Each each) {
     }
 }
 
-bool IsAlive(int pid) { return pid > 0 && (kill(pid, 0) == 0 || errno == EPERM); }
-
 // The PID in a lock file: ten ASCII digits and a newline (HDB style), or a
 // binary int as older programs write it; 0 when the content makes no sense (or
 // is still being written). Nothing when there is no lock file.
@@ -111,6 +109,8 @@ std::optional<PortHolder> NodeLockHolder(const struct stat& node) {
 }
 
 }  // namespace
+
+bool IsAlive(int pid) { return pid > 0 && (kill(pid, 0) == 0 || errno == EPERM); }
 
 std::vector<std::string> DefaultLockFolders() { return {"/run/lock", "/var/lock"}; }
 

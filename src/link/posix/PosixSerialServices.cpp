@@ -539,16 +539,10 @@ void PosixSerialServices::Sleep(uint32_t ms) { SleepNs(uint64_t{ms} * 1'000'000u
 
 uint64_t PosixSerialServices::NowMs() { return MonotonicNs() / 1'000'000u; }
 
-// Linux gives the slave sides of pseudo-terminals the device majors 136 to 143;
-// serial devices (ttyS, ttyUSB, ttyACM...) have majors of their own.
+// Serial devices (ttyS, ttyUSB, ttyACM...) have majors of their own.
 bool PosixSerialServices::IsStandInLine(PortHandle handle) {
-    constexpr unsigned kFirstPtyMajor = 136;
-    constexpr unsigned kLastPtyMajor = 143;
     OpenDevice* device = Find(handle);
     struct stat info {};
-    if (device == nullptr || fstat(device->fd, &info) != 0 || !S_ISCHR(info.st_mode)) {
-        return false;
-    }
-    const unsigned deviceMajor = major(info.st_rdev);
-    return deviceMajor >= kFirstPtyMajor && deviceMajor <= kLastPtyMajor;
+    return device != nullptr && fstat(device->fd, &info) == 0 && S_ISCHR(info.st_mode) &&
+           comports::IsPseudoTerminalMajor(major(info.st_rdev));
 }

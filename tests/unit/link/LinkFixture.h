@@ -9,6 +9,12 @@
 
 using Op = FakeSerialServices::Op;
 
+inline Bytes Concat(std::initializer_list<Bytes> parts) {
+    Bytes out;
+    for (const Bytes& part : parts) out.insert(out.end(), part.begin(), part.end());
+    return out;
+}
+
 // What the CommErr that action throws says; a note when it throws none.
 template <class Action>
 std::string CommErrText(Action action) {

@@ -64,6 +64,50 @@ TEST_F(LinkTest, IdentifyPassesOverAStaleFrameOfAnotherCommand) {
     EXPECT_EQ(link.serialNumber, 16);
 }
 
+const Bytes kCardText{'0', '0', '0', '4', '8', '8', '6', '7', '1', '8', '3', '4', '5', '\r', '\n'};
+
+// What else a reader may send around an identification reply.
+struct Interleaving {
+    const char* name;
+    Bytes beforeRequest;  // arrived while the port settled after opening
+    Bytes beforeReply;    // sent by the reader just before the reply it answers
+    int ignored;          // requests the reader ignores first
+};
+
+class IdentifyAmid : public LinkTest, public testing::WithParamInterface<Interleaving> {};
+
+TEST_P(IdentifyAmid, FindsTheReplyAndLeavesTheRestToThePoll) {
+    FakeReader reader;
+    reader.ignoreRequests = GetParam().ignored;
+    reader.script = [&](const Bytes& request) {
+        return std::optional<Bytes>(Concat({GetParam().beforeReply, reader.Answer(request)}));
+    };
+    fake.AttachReader(1, reader);
+    fake.Feed(1, GetParam().beforeRequest, 40);
+    ASSERT_TRUE(link.SelectPort(1));
+    ASSERT_TRUE(link.Identify());
+    EXPECT_EQ(link.serialNumber, 313);
+    EXPECT_EQ(reader.requests.size(), 1u + GetParam().ignored);
+    uint8_t polled[256];
+    const size_t count = link.PollBytes(polled);
+    EXPECT_EQ(Bytes(polled, polled + count),
+              Concat({GetParam().beforeRequest, GetParam().beforeReply}));
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Rows, IdentifyAmid,
+    testing::Values(Interleaving{"cardBeforeTheRequest", kCardText, {}, 0},
+                    Interleaving{"cardBeforeTheReply", {}, kCardText, 0},
+                    Interleaving{"cardBetweenTwoAttempts", {}, kCardText, 1},
+                    Interleaving{
+                        "threeCardsQueued", Concat({kCardText, kCardText, kCardText}), {}, 0},
+                    Interleaving{"lengthFour", {}, {0x04, 0x00}, 0},
+                    Interleaving{"lengthThirtyThree", {}, {0x21, 0x00}, 0},
+                    Interleaving{"highByteSet", {}, {0x0B, 0x01}, 0},
+                    Interleaving{"badChecksum", {}, {0x06, 0x00, 0xC3, 0x00, 0x50, 0x5D}, 0},
+                    Interleaving{"endOfAReply", {0x07, 0x00, 0xCD, 0x88}, {}, 0}),
+    [](const auto& info) { return std::string(info.param.name); });
+
 // Ports 1 and 2 present without a reader, the reader on port 3.
 class FindReaderTest : public LinkTest {
 protected:
@@ -78,7 +122,10 @@ protected:
 TEST_F(FindReaderTest, ScansUpwardsAndLeavesTheReadersPortOpen) {
     std::vector<int> openBetweenPorts;
     link.betweenPorts = [&] { openBetweenPorts.push_back(link.OpenPortNumber()); };
+    fake.Feed(1, kCardText);  // port 1's: never polled as the reader's
     ASSERT_TRUE(link.FindReader(48));
+    uint8_t polled[256];
+    EXPECT_EQ(link.PollBytes(polled), 0u);
     EXPECT_EQ(fake.AttemptedPorts(), (std::vector<int>{1, 2, 3}));
     EXPECT_EQ(openBetweenPorts, (std::vector<int>{0, 0, 0}));
     EXPECT_EQ(FramesWrittenTo(1).size(), 2u);

@@ -14,12 +14,6 @@ Bytes Frame(uint8_t command, const Bytes& payload) {
     return BuildFrame(command, payload.data(), payload.size());
 }
 
-Bytes Concat(std::initializer_list<Bytes> parts) {
-    Bytes out;
-    for (const Bytes& part : parts) out.insert(out.end(), part.begin(), part.end());
-    return out;
-}
-
 class ReceiveFrameTest : public LinkTest {
 protected:
     void SetUp() override { OpenQuietly(1); }
@@ -38,30 +32,6 @@ TEST_F(ReceiveFrameTest, AcceptsTheExpectedReplyAndCopiesItsPayload) {
     EXPECT_EQ(destination[6], 0xEE);
 }
 
-struct BadLength {
-    const char* name;
-    Bytes bytes;
-};
-
-class ImpossibleLength : public ReceiveFrameTest, public testing::WithParamInterface<BadLength> {};
-
-TEST_P(ImpossibleLength, DrainsTwentyBytesAndGivesNothing) {
-    Bytes input = GetParam().bytes;
-    input.resize(40, 0x77);
-    fake.Feed(1, input);
-    EXPECT_EQ(link.ReceiveFrame(0xCD, 6, destination, 0), 0u);
-    const auto reads = fake.CallsOf(Op::Read);
-    ASSERT_EQ(reads.size(), 2u);
-    EXPECT_EQ(reads[1].count, 20u);
-    EXPECT_TRUE(DestinationUntouched());
-}
-
-INSTANTIATE_TEST_SUITE_P(Lengths, ImpossibleLength,
-                         testing::Values(BadLength{"four", {0x04, 0x00}},
-                                         BadLength{"thirtyThree", {0x21, 0x00}},
-                                         BadLength{"highByteSet", {0x0B, 0x01}}),
-                         [](const auto& info) { return std::string(info.param.name); });
-
 // The shortest and the longest reply that a reader may send.
 class BoundaryLength : public ReceiveFrameTest, public testing::WithParamInterface<size_t> {};
 
@@ -79,15 +49,6 @@ TEST_P(BoundaryLength, IsPassedOverAsAnotherCommandsFrame) {
 }
 
 INSTANTIATE_TEST_SUITE_P(Lengths, BoundaryLength, testing::Values(size_t{5}, size_t{32}));
-
-TEST_F(ReceiveFrameTest, DrainsAfterABadChecksum) {
-    Bytes corrupted = kIdentifyReply;
-    corrupted[5] ^= 0x01;
-    fake.Feed(1, corrupted);
-    EXPECT_EQ(link.ReceiveFrame(0xCD, 6, destination, 0), 0u);
-    EXPECT_EQ(fake.CallsOf(Op::Read).back().count, 20u);
-    EXPECT_TRUE(DestinationUntouched());
-}
 
 TEST_F(ReceiveFrameTest, AFrameCutShortGivesNothingWithoutDraining) {
     fake.Feed(1, {0x0A, 0x00, 0xCD, 0x01, 0x02, 0x03});  // says 10, only 6 arrive
@@ -124,9 +85,12 @@ TEST_F(ReceiveFrameTest, ARefusedTimeoutChangeClosesThePort) {
     EXPECT_TRUE(fake.CallsOf(Op::Read).empty());
 }
 
-TEST_F(ReceiveFrameTest, ADeviceChatteringInOtherCommandsCannotHoldItForEver) {
-    // Status frames of another command every 40 ms, for a minute.
-    for (uint64_t at = 0; at < 60000; at += 40) fake.Feed(1, kStatusOk, at);
+// A device chattering in frames of other commands, or in bytes that begin no frame.
+class Chatter : public ReceiveFrameTest, public testing::WithParamInterface<Bytes> {};
+
+TEST_P(Chatter, CannotHoldTheReceptionForEver) {
+    // Every 40 ms, for a minute.
+    for (uint64_t at = 0; at < 60000; at += 40) fake.Feed(1, GetParam(), at);
     const uint64_t before = fake.now;
     EXPECT_EQ(link.ReceiveFrame(0xCD, 6, destination, 0), 0u);
     const uint64_t spent = fake.now - before;
@@ -134,6 +98,8 @@ TEST_F(ReceiveFrameTest, ADeviceChatteringInOtherCommandsCannotHoldItForEver) {
     EXPECT_LT(spent, Zantor50::kReceiveLimitMs + 200);
     EXPECT_TRUE(DestinationUntouched());
 }
+
+INSTANTIATE_TEST_SUITE_P(Devices, Chatter, testing::Values(kStatusOk, Bytes{0x77}));
 
 TEST_F(LinkTest, TransactSendsTheSameFrameThreeTimesThenThrows) {
     OpenQuietly(1);
