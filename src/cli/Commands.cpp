@@ -16,6 +16,7 @@
 #include "Monitor.h"
 #include "Profile.h"
 #include "ReaderConfig.h"
+#include "Replies.h"
 #include "Steps.h"
 
 namespace cli {
@@ -78,20 +79,22 @@ uint8_t SlotsToBits(const std::string& slots) {
     return bits;
 }
 
-// Whether a reader answers on COM n; a port taken meanwhile by another
-// program has none for us.
-bool ConnectsTo(session::ReaderSession& reader, int n) {
-    try {
-        return reader.Connect(n);
-    } catch (const CommErr&) {
-        return false;
-    }
-}
-
 void PrintChunk(Output& out, const uint8_t* bytes, size_t count) {
     const std::string time = IsoTimeNow(true);
     for (const std::string& line : monitor::ChunkToLines(bytes, count)) {
         out.Line(time + "  " + line);
+    }
+}
+
+// As the Test page logs them, each reply that send knows told in words beside
+// its bytes.
+void PrintReplies(Output& out, const uint8_t* bytes, size_t count) {
+    if (monitor::IsTextChunk(bytes, count)) return PrintChunk(out, bytes, count);
+    const std::string time = IsoTimeNow(true);
+    for (const auto& [at, length] : monitor::BinaryPieces(bytes, count)) {
+        const std::string meaning = DescribeReply(bytes + at, length);
+        out.Line(time + "  " + monitor::BinaryLine(bytes + at, length) +
+                 (meaning.empty() ? "" : "  = " + meaning));
     }
 }
 
@@ -105,7 +108,12 @@ Context::Context(Output& out, const PortSetup& setup)
 
 void Context::Connect(int port) {
     if (reader.Connect(port)) return;
-    if (port != 0) throw Failure(kExitNoReader, fmt::format("no reader answers on COM{}", port));
+    if (port != 0) {
+        const std::string device = DeviceOf(port, setup);
+        throw Failure(kExitNoReader,
+                      fmt::format("no reader answers on COM{}{}", port,
+                                  device.empty() ? "" : fmt::format(" ({})", device)));
+    }
     throw Failure(kExitNoReader,
                   fmt::format("Nie podłączony żaden czytnik. (no reader on COM{}..COM{})",
                               protocol::kFirstPort, protocol::kLastPort));
@@ -121,12 +129,29 @@ std::string ReadFileOrFail(const std::string& path, const char* what) {
 
 int RunPorts(Output& out, const PortSetup& setup, bool json, bool probe) {
     nlohmann::ordered_json list = nlohmann::ordered_json::array();
-    for (const PortInfo& port : ListPorts(setup)) {
+    for (PortInfo port : ListPorts(setup)) {
+        // Identification is the one way to know a reader; only free ports get it.
+        std::optional<Context> context;
+        bool found = false;
+        if (probe && port.state == PortInfo::State::Free) {
+            context.emplace(out, setup);
+            try {
+                found = context->reader.Connect(port.number);
+            } catch (const CommErr& error) {
+                // Taken meanwhile, or held in a way that shows only on opening
+                // (the exclusive flag).
+                port.state = PortInfo::State::Held;
+                port.holderPid = error.holder().pid;
+                port.holderProgram = error.holder().program;
+                port.holderHow = error.holder().how;
+            }
+        }
         static const char* const kStates[] = {"free", "held", "not permitted", "missing"};
         nlohmann::ordered_json entry = {{"port", port.number},
                                         {"device", port.device},
                                         {"from", port.fromFolder ? "port folder" : "system"},
                                         {"state", kStates[static_cast<int>(port.state)]}};
+        if (!port.byId.empty()) entry["by_id"] = port.byId;
         std::string state = kStates[static_cast<int>(port.state)];
         if (port.state == PortInfo::State::Held) {
             entry["holder"] = {
@@ -143,26 +168,23 @@ int RunPorts(Output& out, const PortSetup& setup, bool json, bool probe) {
             entry["fix"] = "sudo usermod -aG dialout $USER, then log in again";
             state += ": join the dialout group (sudo usermod -aG dialout $USER, log in again)";
         }
-        if (probe && port.state == PortInfo::State::Free) {
-            // Identification is the one way to know a reader; only free ports get it.
-            Context context(out, setup);
-            if (ConnectsTo(context.reader, port.number)) {
-                const Zantor50& link = context.reader.Link();
-                entry["reader"] = {{"type", link.typeCode},
-                                   {"model", ModelName(link)},
-                                   {"serial", link.serialNumber},
-                                   {"firmware", link.firmwareVersion}};
-                state += fmt::format(", {} serial {:05d} firmware {}", ModelName(link),
-                                     link.serialNumber, link.firmwareVersion);
-            } else {
-                entry["reader"] = nullptr;
-                state += ", no reader answers";
-            }
+        if (found) {
+            const Zantor50& link = context->reader.Link();
+            entry["reader"] = {{"type", link.typeCode},
+                               {"model", ModelName(link)},
+                               {"serial", link.serialNumber},
+                               {"firmware", link.firmwareVersion}};
+            state += fmt::format(", {} serial {:05d} firmware {}", ModelName(link),
+                                 link.serialNumber, link.firmwareVersion);
+        } else if (context && port.state == PortInfo::State::Free) {
+            entry["reader"] = nullptr;
+            state += ", no reader answers";
         }
         list.push_back(entry);
         if (!json) {
-            out.Line(fmt::format("COM{:<3} {:<14} {:<12} {}", port.number, port.device,
-                                 port.fromFolder ? "port folder" : "system", state));
+            out.Line(fmt::format("COM{:<3} {:<14} {:<12} {}{}", port.number, port.device,
+                                 port.fromFolder ? "port folder" : "system", state,
+                                 port.byId.empty() ? "" : "  " + port.byId));
         }
     }
     if (json) out.Line(list.dump(2));
@@ -319,9 +341,21 @@ int RunSend(Context& context, int port, const std::vector<std::string>& commands
         context.services->Sleep(kReplyWaitMs);
         std::array<uint8_t, Zantor50::kPollSize> chunk{};
         const size_t count = link.PollBytes(chunk.data());
-        if (count > 0) PrintChunk(context.out, chunk.data(), count);
+        if (count > 0) PrintReplies(context.out, chunk.data(), count);
     }
     return kExitDone;
+}
+
+int RunDoctor(Output& out, const PortSetup& setup) {
+    const std::vector<Obstacle> obstacles = Obstacles(setup);
+    if (obstacles.empty()) {
+        out.Line("Nothing stands between this machine and a reader.");
+        return kExitDone;
+    }
+    for (const Obstacle& obstacle : obstacles) {
+        out.Line(fmt::format("- {}\n    {}", obstacle.what, obstacle.mend));
+    }
+    return kExitObstacles;
 }
 
 }  // namespace cli

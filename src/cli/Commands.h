@@ -47,5 +47,6 @@ int RunUpgrade(Context& context, int port, const std::string& imagePath, bool ye
 int RunMonitor(Context& context, int port, double durationS);
 int RunSend(Context& context, int port, const std::vector<std::string>& commands,
             const LedBuzzer& l);
+int RunDoctor(Output& out, const PortSetup& setup);
 
 }  // namespace cli

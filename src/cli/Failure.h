@@ -11,6 +11,7 @@ namespace cli {
 // what went wrong without reading the message.
 enum ExitCode : int {
     kExitDone = 0,
+    kExitObstacles = 1,  // doctor: something stands between this machine and a reader
     kExitUsage = 2,
     kExitNoReader = 3,
     kExitComm = 4,

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <cstdio>
+#include <map>
 #include <memory>
 #include <string>
 #include <vector>
@@ -17,9 +18,26 @@ namespace cli {
 struct PortSetup {
     std::string folder;  // empty: the per-user folder
     bool systemPorts = true;
+    std::map<int, std::string> devices;  // COM numbers given to device paths
 };
 // Throws Failure (usage) when the variable is set but empty.
 PortSetup PortSetupFromEnvironment();
+// Why the folder that ZANTOR_PORT_FOLDER names is not used; empty when it is
+// used or not named.
+std::string PortFolderProblem(const PortSetup& setup);
+
+// What --port takes: a COM number, COMn, or a device path; a path gets the COM
+// number that leads to its device already, else the lowest that leads nowhere,
+// named for it in setup. Throws Failure (usage) for anything else, and for a
+// path whose device may not carry a reader (why is said).
+int PortOf(const std::string& text, PortSetup& setup);
+// What station --ports takes: such ports and ranges of numbers, by commas
+// ("3-6,9,/dev/ttyUSB0"), in the order given, each once.
+std::vector<int> PortsOf(const std::string& text, PortSetup& setup);
+// A COM number as written: "3", "COM3", "com3"; 0 when it is none of 1..32.
+int ComNumber(const std::string& text);
+// The platform's half of PortOf for a device path.
+int PortForDevice(const std::string& path, PortSetup& setup);
 
 std::unique_ptr<SerialServices> MakeSerialServices(const PortSetup& setup);
 
@@ -31,6 +49,7 @@ struct PortInfo {
     enum class State { Free, Held, NotPermitted, Missing };
     int number = 0;
     std::string device;       // empty when there is none
+    std::string byId;         // the name that stays with a USB adapter, empty when none
     bool fromFolder = false;  // the port folder named it, not the system's ports
     State state = State::Missing;
     int holderPid = 0;          // 0 when not known
@@ -40,10 +59,18 @@ struct PortInfo {
 // Every COM number that names a device, in rising order.
 std::vector<PortInfo> ListPorts(const PortSetup& setup);
 
+// What stands between this machine and a reader, and the command that mends it.
+struct Obstacle {
+    std::string what;
+    std::string mend;
+};
+std::vector<Obstacle> Obstacles(const PortSetup& setup);
+
 bool IsTerminal(std::FILE* stream);
 
 // From now on the first Ctrl-C is only counted (and the message, when given,
-// printed on stderr); a second one ends the program at once with status 130.
+// printed on stderr); a second one ends the program at once with status 130,
+// having given back the ports it holds (their marks are taken away).
 void CatchInterrupts(const char* firstMessage);
 int Interrupts();
 

@@ -46,8 +46,8 @@ const std::vector<std::string> kLogHeader = {
 // What every worker shares: the stop request, the screen and the log.
 class Shared {
 public:
-    Shared(Output& out, int first, int last, CsvLog* log)
-        : out(out), first(first), states(static_cast<size_t>(last - first + 1)), log(log) {}
+    Shared(Output& out, const std::vector<int>& ports, CsvLog* log)
+        : out(out), ports(ports), states(ports.size()), log(log) {}
 
     void Stop() {
         {
@@ -68,7 +68,8 @@ public:
 
     void SetState(int port, const std::string& state) {
         const std::lock_guard lock(mutex);
-        states[static_cast<size_t>(port - first)] = state;
+        const auto at = std::find(ports.begin(), ports.end(), port) - ports.begin();
+        states[static_cast<size_t>(at)] = state;
         changed = true;
     }
     void Event(int port, const std::string& text) {
@@ -84,7 +85,7 @@ public:
             lastHeader = header;
             lines.push_back(header);
             for (size_t i = 0; i < states.size(); ++i) {
-                lines.push_back(fmt::format("COM{:<3} {}", first + static_cast<int>(i), states[i]));
+                lines.push_back(fmt::format("COM{:<3} {}", ports[i], states[i]));
             }
         }
         out.Board(lines);
@@ -114,7 +115,7 @@ public:
 
 private:
     Output& out;
-    int first;
+    const std::vector<int>& ports;
     std::mutex mutex;
     std::condition_variable wake;
     bool stopping = false;
@@ -274,27 +275,36 @@ private:
     std::string last;  // the result of the last reader, shown while watching
 };
 
+// "COM1-COM6" or "COM3-COM6,COM9": runs of neighbouring numbers as ranges.
+std::string PortsText(const std::vector<int>& ports) {
+    std::string text;
+    for (size_t i = 0; i < ports.size();) {
+        size_t end = i + 1;
+        while (end < ports.size() && ports[end] == ports[end - 1] + 1) ++end;
+        text += fmt::format("{}COM{}", text.empty() ? "" : ",", ports[i]);
+        if (end - i > 1) text += fmt::format("-COM{}", ports[end - 1]);
+        i = end;
+    }
+    return text;
+}
+
 }  // namespace
 
 int RunStation(Output& out, const PortSetup& setup, const StationOptions& options) {
-    if (options.first < protocol::kFirstPort || options.last > protocol::kLastPort ||
-        options.first > options.last) {
-        throw Failure(kExitUsage, fmt::format("--ports: a range within {}-{}, e.g. 1-8",
-                                              protocol::kFirstPort, protocol::kLastPort));
-    }
     const ReaderConfig record = config::SettingsToRecord(
         SettingsFromProfile(ReadFileOrFail(options.profilePath, "profile")));
     std::unique_ptr<CsvLog> log;
     if (!options.logPath.empty()) log = std::make_unique<CsvLog>(options.logPath, kLogHeader);
 
-    Shared shared(out, options.first, options.last, log.get());
+    Shared shared(out, options.ports, log.get());
+    const std::string watched = PortsText(options.ports);
     // Told from here rather than from the handler, so that the board is redrawn
     // below the message.
     CatchInterrupts(nullptr);
     std::vector<std::unique_ptr<Worker>> workers;
     std::vector<std::thread> threads;
     std::atomic<int> running{0};
-    for (int port = options.first; port <= options.last; ++port) {
+    for (const int port : options.ports) {
         workers.push_back(std::make_unique<Worker>(shared, setup, options, record, port));
         ++running;
         threads.emplace_back([&running, worker = workers.back().get()] {
@@ -303,8 +313,8 @@ int RunStation(Output& out, const PortSetup& setup, const StationOptions& option
         });
     }
     if (!out.Live()) {
-        out.Line(fmt::format("{} watching COM{}-COM{}, record {}", IsoTimeNow(false), options.first,
-                             options.last, HexBytes(record.data(), record.size())));
+        out.Line(fmt::format("{} watching {}, record {}", IsoTimeNow(false), watched,
+                             HexBytes(record.data(), record.size())));
     }
     while (running > 0) {
         if (Interrupts() > 0 && !shared.Stopping()) {
@@ -313,14 +323,13 @@ int RunStation(Output& out, const PortSetup& setup, const StationOptions& option
                 "zantor: stopping; readers being upgraded or written are finished first (Ctrl-C "
                 "again to stop at once)");
         }
-        shared.Draw(fmt::format("zantor station  COM{}-COM{}  record {}  readers {}  failed {}{}",
-                                options.first, options.last, HexBytes(record.data(), record.size()),
-                                shared.Readers(), shared.Failed(),
-                                shared.Stopping() ? "  stopping" : ""));
+        shared.Draw(fmt::format("zantor station  {}  record {}  readers {}  failed {}{}", watched,
+                                HexBytes(record.data(), record.size()), shared.Readers(),
+                                shared.Failed(), shared.Stopping() ? "  stopping" : ""));
         std::this_thread::sleep_for(kScreenInterval);
     }
     for (std::thread& thread : threads) thread.join();
-    shared.Draw(fmt::format("zantor station  COM{}-COM{}  stopped", options.first, options.last));
+    shared.Draw(fmt::format("zantor station  {}  stopped", watched));
     const std::string summary =
         fmt::format("{} readers, {} failed", shared.Readers(), shared.Failed());
     out.Message(summary);

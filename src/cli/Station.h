@@ -1,17 +1,16 @@
 #pragma once
 
 #include <string>
+#include <vector>
 
 #include "Output.h"
 #include "Platform.h"
-#include "Protocol.h"
 
 namespace cli {
 
 struct StationOptions {
     std::string profilePath;
-    int first = protocol::kFirstPort;
-    int last = protocol::kLastPort;
+    std::vector<int> ports;  // COM numbers, in the order given
     bool upgrade = false;
     std::string logPath;  // empty: no CSV log
     bool once = false;

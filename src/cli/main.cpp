@@ -1,5 +1,8 @@
+#include <fmt/format.h>
+
 #include <CLI/CLI.hpp>
-#include <charconv>
+#include <algorithm>
+#include <cstdlib>
 #include <string>
 #include <vector>
 
@@ -8,7 +11,6 @@
 #include "Failure.h"
 #include "Output.h"
 #include "Platform.h"
-#include "Protocol.h"
 #include "Station.h"
 
 namespace {
@@ -16,6 +18,7 @@ namespace {
 constexpr const char* kFooter = R"(
 Exit codes:
   0  done
+  1  doctor: something stands between this machine and a reader
   2  usage error (bad options, nothing to confirm with)
   3  no reader found
   4  communication error (the reader stopped answering, or gave an error status)
@@ -27,28 +30,68 @@ Exit codes:
 Ports: COM n is looked up as by Zantor_Cfg: the per-user port folder
 /tmp/zantor_cfg-<uid>/, then the system's serial ports. ZANTOR_PORT_FOLDER=DIR
 uses DIR instead and turns the system's ports off (for emulators and tests).
+--port also takes COMn and a device path (/dev/ttyUSB0, /dev/serial/by-id/...).
 Results go to stdout, messages to stderr.)";
 
-// "3-8" or "5": a range of COM numbers.
-CLI::Validator PortRange() {
+// Seconds greater than 0, said in words rather than as the range of a double.
+CLI::Validator Seconds() {
     return CLI::Validator(
         [](std::string& text) -> std::string {
-            const auto dash = text.find('-');
-            const auto number = [](const std::string& part, int& value) {
-                const auto [end, error] =
-                    std::from_chars(part.data(), part.data() + part.size(), value);
-                return error == std::errc() && end == part.data() + part.size() &&
-                       value >= protocol::kFirstPort && value <= protocol::kLastPort;
-            };
-            int a = 0;
-            int b = 0;
-            const bool ok =
-                dash == std::string::npos
-                    ? number(text, a) && number(text, b)
-                    : number(text.substr(0, dash), a) && number(text.substr(dash + 1), b) && a <= b;
-            return ok ? std::string() : "a range of COM numbers within 1-32, e.g. 1-8";
+            char* end = nullptr;
+            const double value = std::strtod(text.c_str(), &end);
+            return !text.empty() && *end == '\0' && value > 0 && value < 1e9
+                       ? std::string()
+                       : "a number of seconds greater than 0 and below 1e9";
         },
-        "A-B");
+        "S");
+}
+
+// Edits that turn one word into the other (a swap of neighbours is one).
+size_t Distance(const std::string& a, const std::string& b) {
+    std::vector<std::vector<size_t>> d(a.size() + 1, std::vector<size_t>(b.size() + 1));
+    for (size_t i = 0; i <= a.size(); ++i) d[i][0] = i;
+    for (size_t j = 0; j <= b.size(); ++j) d[0][j] = j;
+    for (size_t i = 1; i <= a.size(); ++i) {
+        for (size_t j = 1; j <= b.size(); ++j) {
+            d[i][j] = std::min({d[i - 1][j] + 1, d[i][j - 1] + 1,
+                                d[i - 1][j - 1] + (a[i - 1] == b[j - 1] ? 0 : 1)});
+            if (i > 1 && j > 1 && a[i - 1] == b[j - 2] && a[i - 2] == b[j - 1]) {
+                d[i][j] = std::min(d[i][j], d[i - 2][j - 2] + 1);
+            }
+        }
+    }
+    return d[a.size()][b.size()];
+}
+
+// For a word where a subcommand belongs that names none: what to say instead
+// of CLI11's "A subcommand is required"; empty when the failure is another.
+std::string UnknownCommand(CLI::App& app) {
+    CLI::App* at = &app;
+    while (!at->get_subcommands().empty()) at = at->get_subcommands().front();
+    const std::vector<CLI::App*> known = at->get_subcommands({});
+    std::string word;
+    for (const std::string& argument : at->remaining()) {
+        if (argument.empty() || argument.front() != '-') {
+            word = argument;
+            break;
+        }
+    }
+    if (known.empty() || word.empty()) return "";
+    std::string nearest;
+    std::string names;
+    size_t best = 3;  // more edits than two make another word
+    for (const CLI::App* command : known) {
+        const size_t distance = Distance(word, command->get_name());
+        if (distance < best) {
+            best = distance;
+            nearest = command->get_name();
+        }
+        names += (names.empty() ? "" : ", ") + command->get_name();
+    }
+    const std::string where = at == &app ? "command" : at->get_name() + " command";
+    return nearest.empty()
+               ? fmt::format("unknown {} \"{}\"; the commands are {}", where, word, names)
+               : fmt::format("unknown {} \"{}\"; did you mean \"{}\"?", where, word, nearest);
 }
 
 CLI::Validator BuzzerSlots() {
@@ -61,46 +104,46 @@ CLI::Validator BuzzerSlots() {
         "SLOTS");
 }
 
-void SplitRange(const std::string& text, int& first, int& last) {
-    const auto dash = text.find('-');
-    first = std::stoi(text.substr(0, dash));
-    last = dash == std::string::npos ? first : std::stoi(text.substr(dash + 1));
-}
-
 }  // namespace
 
 int main(int argc, char** argv) {
     cli::Output out;
     CLI::App app{"The command line of Zantor_Cfg: ZANTOR-40/41/50/51 card readers on serial ports.",
                  "zantor"};
-    app.set_version_flag("--version", ZANTOR_VERSION);
+    app.set_version_flag("--version", std::string("zantor ") + ZANTOR_VERSION);
     app.footer(kFooter);
     app.require_subcommand(1);
+    app.failure_message([](const CLI::App*, const CLI::Error& error) {
+        return fmt::format("zantor: {}\nRun with --help for more information.\n", error.what());
+    });
 
-    int port = 0;
-    const auto addPort = [&port](CLI::App* command) {
-        command->add_option("--port", port, "COM number of the reader (default: search COM1..32)")
-            ->check(CLI::Range(protocol::kFirstPort, protocol::kLastPort));
+    std::string portText;
+    const auto addPort = [&portText](CLI::App* command) {
+        command
+            ->add_option("-p,--port", portText,
+                         "the reader's port: a COM number 1-32, COMn, or a device path such as "
+                         "/dev/ttyUSB0 (default: search COM1..32)")
+            ->type_name("PORT");
     };
     bool json = false;
 
     CLI::App* portsCmd = app.add_subcommand(
         "ports", "Every COM number that names a device, and whether it is free; writes nothing.");
     bool probe = false;
-    portsCmd->add_flag("--json", json, "print JSON");
+    portsCmd->add_flag("-j,--json", json, "print JSON");
     portsCmd->add_flag("--probe", probe, "also identify a reader on each free port");
 
     CLI::App* identify =
         app.add_subcommand("identify", "Type, model, serial number and firmware of the reader.");
     addPort(identify);
-    identify->add_flag("--json", json, "print JSON");
+    identify->add_flag("-j,--json", json, "print JSON");
 
     CLI::App* configCmd = app.add_subcommand("config", "Read or write the configuration.");
     configCmd->require_subcommand(1);
     CLI::App* get = configCmd->add_subcommand(
         "get", "The configuration in words and as its 8 bytes; --json prints a profile.");
     addPort(get);
-    get->add_flag("--json", json, "print the configuration as a profile");
+    get->add_flag("-j,--json", json, "print the configuration as a profile");
     CLI::App* set = configCmd->add_subcommand(
         "set", "Write a profile with its seal, read it back and compare.");
     addPort(set);
@@ -116,14 +159,14 @@ int main(int argc, char** argv) {
     std::string image;
     bool yes = false;
     upgradeCmd->add_option("--image", image, "image file (default: the built-in one for the type)");
-    upgradeCmd->add_flag("--yes", yes, "do not ask");
+    upgradeCmd->add_flag("-y,--yes", yes, "do not ask");
 
     CLI::App* monitorCmd = app.add_subcommand(
         "monitor", "What the reader sends, one timestamped line each, as the Test page shows it.");
     addPort(monitorCmd);
     double duration = 0;
     monitorCmd->add_option("--duration", duration, "seconds (default: until Ctrl-C)")
-        ->check(CLI::PositiveNumber);
+        ->check(Seconds());
 
     CLI::App* send = app.add_subcommand(
         "send", "The Test page's commands: T card in field, M identification, L LEDs and buzzer.");
@@ -148,29 +191,49 @@ int main(int argc, char** argv) {
     cli::StationOptions stationOptions;
     std::string ports = "1-32";
     station->add_option("--profile", stationOptions.profilePath, "profile to write")->required();
-    station->add_option("--ports", ports, "COM numbers to watch")
-        ->capture_default_str()
-        ->check(PortRange());
+    station
+        ->add_option("--ports", ports,
+                     "ports to watch: COM numbers, ranges and device paths, by commas "
+                     "(3-6,9,/dev/ttyUSB0)")
+        ->type_name("LIST")
+        ->capture_default_str();
     station->add_flag("--upgrade", stationOptions.upgrade,
                       "upgrade readers whose firmware is older than the built-in image");
     station->add_option("--log", stationOptions.logPath, "CSV file, one row per reader (appended)");
     station->add_flag("--once", stationOptions.once,
                       "provision the readers present now and exit (0: all succeeded)");
 
+    CLI::App* doctor = app.add_subcommand(
+        "doctor",
+        "What stands between this machine and a reader, each with the command that mends it.");
+
     try {
         app.parse(argc, argv);
     } catch (const CLI::ParseError& error) {
+        if (const std::string unknown = UnknownCommand(app); !unknown.empty()) {
+            out.Message(fmt::format("zantor: {}\nRun with --help for more information.", unknown));
+            return cli::kExitUsage;
+        }
         const int code = app.exit(error);
         return code == 0 ? cli::kExitDone : cli::kExitUsage;
     }
 
     try {
-        const cli::PortSetup setup = cli::PortSetupFromEnvironment();
+        cli::PortSetup setup = cli::PortSetupFromEnvironment();
+        if (const std::string problem = cli::PortFolderProblem(setup); !problem.empty()) {
+            out.Message("zantor: " + problem);
+        }
         if (*portsCmd) return cli::RunPorts(out, setup, json, probe);
+        if (*doctor) return cli::RunDoctor(out, setup);
         if (*station) {
-            SplitRange(ports, stationOptions.first, stationOptions.last);
+            stationOptions.ports = cli::PortsOf(ports, setup);
             return cli::RunStation(out, setup, stationOptions);
         }
+        if (*send && std::find(commands.begin(), commands.end(), "L") == commands.end() &&
+            (send->count("--led") + send->count("--time") + send->count("--buzzer")) > 0) {
+            throw cli::Failure(cli::kExitUsage, "--led, --time and --buzzer shape L: send L too");
+        }
+        const int port = portText.empty() ? 0 : cli::PortOf(portText, setup);
         cli::Context context(out, setup);
         if (*identify) return cli::RunIdentify(context, port, json);
         if (*get) return cli::RunConfigGet(context, port, json);

@@ -32,17 +32,8 @@ void AppendHex(std::string& line, uint8_t byte) {
 }
 
 void AppendBinaryLines(const uint8_t* bytes, size_t count, std::vector<std::string>& lines) {
-    // Each frame starts with the low byte of its length; a length of 0 or one
-    // that runs past the chunk cannot be followed, so the rest goes as one piece.
-    size_t i = 0;
-    while (i < count) {
-        const size_t length = bytes[i];
-        if (length == 0 || i + length > count) {
-            lines.push_back(BinaryLine(bytes + i, count - i));
-            return;
-        }
-        lines.push_back(BinaryLine(bytes + i, length));
-        i += length;
+    for (const auto& [at, length] : BinaryPieces(bytes, count)) {
+        lines.push_back(BinaryLine(bytes + at, length));
     }
 }
 
@@ -80,6 +71,23 @@ bool IsTextChunk(const uint8_t* bytes, size_t count) {
         ++i;
     }
     return true;
+}
+
+// Each frame starts with the low byte of its length; a length of 0 or one that
+// runs past the chunk cannot be followed, so the rest goes as one piece.
+std::vector<std::pair<size_t, size_t>> BinaryPieces(const uint8_t* bytes, size_t count) {
+    std::vector<std::pair<size_t, size_t>> pieces;
+    size_t i = 0;
+    while (i < count) {
+        const size_t length = bytes[i];
+        if (length == 0 || i + length > count) {
+            pieces.emplace_back(i, count - i);
+            break;
+        }
+        pieces.emplace_back(i, length);
+        i += length;
+    }
+    return pieces;
 }
 
 std::string TextLine(const uint8_t* bytes, size_t count) {

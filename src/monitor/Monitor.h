@@ -5,6 +5,7 @@
 #include <cstdint>
 #include <string>
 #include <string_view>
+#include <utility>
 #include <vector>
 
 #include "Protocol.h"
@@ -23,6 +24,11 @@ std::string TextLine(const uint8_t* bytes, size_t count);
 // "Odebrane: " and the bytes as upper-case hex separated by commas, with
 // " - echo wysłanego rozkazu" for the M and T request frames.
 std::string BinaryLine(const uint8_t* bytes, size_t count);
+
+// Where a binary chunk's frames lie, as (offset, length), by their length
+// bytes; a length of 0, or one that runs past the chunk, leaves the rest as one
+// piece.
+std::vector<std::pair<size_t, size_t>> BinaryPieces(const uint8_t* bytes, size_t count);
 
 // The log lines of one received chunk (1..256 bytes), in order: binary chunks
 // split by their length bytes, text chunks at the terminator and at '*'.

@@ -1,8 +1,12 @@
+#include <fcntl.h>
 #include <gtest/gtest.h>
 #include <signal.h>
+#include <sys/ioctl.h>
+#include <sys/stat.h>
 
 #include <algorithm>
 #include <chrono>
+#include <filesystem>
 #include <fstream>
 #include <memory>
 #include <sstream>
@@ -37,13 +41,17 @@ protected:
         return *sims.back();
     }
 
-    void Start(simtest::ProgramRun& run, const std::vector<std::string>& args) {
-        ASSERT_TRUE(run.Start(ZANTOR_PATH, args, {"ZANTOR_PORT_FOLDER=" + folder.Path()}));
+    void Start(simtest::ProgramRun& run, const std::vector<std::string>& args,
+               const std::string& portFolder = "") {
+        ASSERT_TRUE(
+            run.Start(ZANTOR_PATH, args,
+                      {"ZANTOR_PORT_FOLDER=" + (portFolder.empty() ? folder.Path() : portFolder)}));
     }
 
-    Result Zantor(const std::vector<std::string>& args, int timeoutMs = 30000) {
+    Result Zantor(const std::vector<std::string>& args, int timeoutMs = 30000,
+                  const std::string& portFolder = "") {
         simtest::ProgramRun run;
-        Start(run, args);
+        Start(run, args, portFolder);
         Result result;
         result.code = run.WaitExit(timeoutMs).value_or(-1);
         result.out = run.Out();
@@ -95,20 +103,27 @@ protected:
 struct Case {
     std::vector<std::string> args;
     int code;
-    const char* out;  // contained in stdout
-    const char* err;  // contained in stderr
+    std::string out;  // contained in stdout
+    std::string err;  // contained in stderr
 };
 
 TEST_F(ZantorTest, CommandsPrintAndExitAsDocumented) {
-    Sim(3);
+    const std::string com3 = Sim(3).Device();
     Sim(4, {"--status", "C=1"});
-    // Requests 1 and 2 are the probe's and the upgrade's identifications, 3 the
-    // header, 4 and 5 the first two blocks.
+    // Requests 1 and 2 are the first probe's and the upgrade's identifications,
+    // 3 the header, 4 and 5 the first two blocks.
     Sim(5, {"--firmware", "6", "--no-pacing", "--ignore-request", "5,6,7"});
     SimProcess& held = Sim(6);
     // Answers the identifications of ports --probe and config get, then no more.
     Sim(8, {"--ignore-request", "3,4,5"});
     const simtest::PortClient holder(held.Device());
+    // The exclusive flag outlives the descriptor that set it: seen only on opening.
+    const int exclusive = open(Sim(9).Device().c_str(), O_RDWR | O_NOCTTY);
+    ioctl(exclusive, TIOCEXCL);
+    close(exclusive);
+    // A device path that no COM number leads to gets the lowest that leads nowhere.
+    const std::string unlinked = Sim(10).Device();
+    std::filesystem::remove(folder.Entry("com10"));
     const std::string profile =
         File("profile.json", Zantor({"config", "get", "--port", "3", "--json"}).out);
     const std::vector<Case> cases = {
@@ -129,9 +144,35 @@ TEST_F(ZantorTest, CommandsPrintAndExitAsDocumented) {
          0,
          "Rozkaz: 08,00,4C,01,00,0F,",
          ""},
-        {{"send", "--port", "3", "T"}, 0, "Odebrane: 06,00,D4,00,5F,AC", ""},
+        {{"send", "--port", "3", "T"},
+         0,
+         "Odebrane: 06,00,D4,00,5F,AC  = no card in the field",
+         ""},
+        {{"send", "-p", "3", "M"}, 0, "  = ZANTOR-40 (type 1064), serial 00313, firmware 7\n", ""},
+        {{"send", "-p", "3", "L"}, 0, ",55,AC  = LEDs and buzzer: done, status 0\n", ""},
+        {{"send", "-p", "3", "T", "--time", "3"},
+         2,
+         "",
+         "zantor: --led, --time and --buzzer shape L"},
+        {{"identify", "-p", "com3"}, 0, "COM3 (" + com3 + "): ZANTOR-40", ""},
+        {{"identify", "--port", com3, "-j"}, 0, "\"port\": 3,", ""},
+        {{"identify", "--port", unlinked}, 0, "COM1 (" + unlinked + "): ZANTOR-40", ""},
+        {{"identify", "-p", "/dev/null"}, 2, "", "zantor: /dev/null: not a serial port"},
+        {{"identify", "-p", "COM33"}, 2, "", "zantor: --port: COM33 is neither a COM number"},
+        {{"doctor"}, 1, "is held by cli_tests (pid ", ""},
+        {{"idenitfy"}, 2, "", "zantor: unknown command \"idenitfy\"; did you mean \"identify\"?"},
+        {{"config", "gte"}, 2, "", "did you mean \"get\"?"},
+        {{"monitor", "--duration", "0"},
+         2,
+         "",
+         "zantor: --duration: a number of seconds greater than 0 and below 1e9\n"},
+        {{"--version"}, 0, "zantor 0.1.0\n", ""},
         {{"send", "--port", "3", "X"}, 2, "", "COMMAND"},
         {{"station", "--profile", "none.json", "--ports", "9-3"}, 2, "", "--ports"},
+        {{"station", "--profile", profile, "--ports", "4,3," + com3, "--once"},
+         4,
+         "watching COM4,COM3,",
+         "2 readers, 1 failed"},
         {{"config", "set", "--port", "4", profile},
          4,
          "",
@@ -142,6 +183,8 @@ TEST_F(ZantorTest, CommandsPrintAndExitAsDocumented) {
          "",
          "did not answer the upgrade block ('Y') after 3 attempts, at block 2 of 14)"},
         {{"identify", "--port", "6"}, 7, "", " is in use by cli_tests (pid "},
+        // After the rows that count the requests to COM5.
+        {{"ports", "--probe"}, 0, "port folder  held (exclusive)", ""},
     };
     for (const Case& c : cases) {
         const Result result = Zantor(c.args);
@@ -151,6 +194,13 @@ TEST_F(ZantorTest, CommandsPrintAndExitAsDocumented) {
         EXPECT_NE(result.err.find(c.err), std::string::npos) << result.err;
     }
     EXPECT_TRUE(Received(held).empty());
+    const std::string loose = folder.Entry("loose");
+    mkdir(loose.c_str(), 0700);
+    chmod(loose.c_str(), 0755);
+    EXPECT_NE(
+        Zantor({"ports"}, 30000, loose)
+            .err.find("zantor: ZANTOR_PORT_FOLDER=" + loose + " is not used: its mode is 0755"),
+        std::string::npos);
 
     // A card shown while the monitor runs, as the Test page would log it.
     simtest::ProgramRun monitor;
@@ -169,6 +219,25 @@ TEST_F(ZantorTest, UpgradeBringsAnOutdatedReaderUpToDate) {
     // Off a terminal the progress is a few plain messages, not a redrawn line.
     EXPECT_EQ(result.out.find('\r'), std::string::npos);
     EXPECT_TRUE(ReceivedStarting(sim, "05 00 7A"));  // 'z' closes the transfer
+}
+
+// Stopped at once mid-upgrade, zantor still takes its marks away: the
+// pseudo-terminal's exclusive flag and the lock file would outlive it.
+TEST_F(ZantorTest, SecondCtrlCGivesThePortBack) {
+    std::string lockFile = "/run/lock/LCK.." + Sim(3, {"--firmware", "6"}).Device().substr(5);
+    std::replace(lockFile.begin() + 10, lockFile.end(), '/', '_');
+    simtest::ProgramRun upgrade;
+    Start(upgrade, {"upgrade", "-p", "3", "-y"});
+    for (int wait = 0; wait < 300 && upgrade.Err().find("sending") == std::string::npos; ++wait) {
+        std::this_thread::sleep_for(std::chrono::milliseconds(50));
+    }
+    upgrade.Signal(SIGINT);
+    std::this_thread::sleep_for(std::chrono::milliseconds(200));
+    upgrade.Signal(SIGINT);
+    EXPECT_EQ(upgrade.WaitExit(10000), 130) << upgrade.Err();
+    EXPECT_FALSE(std::filesystem::exists(lockFile));
+    const Result after = Zantor({"identify", "-p", "3"});
+    EXPECT_EQ(after.code, 0) << after.err;
 }
 
 TEST_F(ZantorTest, ProfileMovesFromOneReaderToAnother) {

@@ -82,6 +82,7 @@ struct FolderRow {
     const char* name;
     std::function<std::string(const TempFolder&)> make;  // returns the folder to use
     bool trusted;
+    const char* why = "";  // said of a folder that is not
 };
 
 class FolderTrustTest : public ::testing::TestWithParam<FolderRow> {};
@@ -91,6 +92,8 @@ TEST_P(FolderTrustTest, OnlyAPrivateRealDirectoryOfTheUserIsHonoured) {
     ASSERT_FALSE(base.path.empty());
     std::string folder = GetParam().make(base);
     EXPECT_EQ(comports::IsTrustedFolder(folder), GetParam().trusted);
+    EXPECT_EQ(comports::WhyNotTrusted(folder).find(GetParam().why), 0u)
+        << comports::WhyNotTrusted(folder);
 }
 
 std::string SubfolderWithMode(const TempFolder& base, mode_t mode) {
@@ -107,7 +110,7 @@ INSTANTIATE_TEST_SUITE_P(
         FolderRow{"PrivateWithTrailingSlash",
                   [](const TempFolder& b) { return SubfolderWithMode(b, 0700) + "/"; }, true},
         FolderRow{"GroupWritable", [](const TempFolder& b) { return SubfolderWithMode(b, 0770); },
-                  false},
+                  false, "its mode is 0770, which lets others in"},
         FolderRow{"GroupReadable", [](const TempFolder& b) { return SubfolderWithMode(b, 0740); },
                   false},
         FolderRow{"OthersMayEnter", [](const TempFolder& b) { return SubfolderWithMode(b, 0701); },
@@ -118,7 +121,7 @@ INSTANTIATE_TEST_SUITE_P(
                       symlink(SubfolderWithMode(b, 0700).c_str(), link.c_str());
                       return link;
                   },
-                  false},
+                  false, "it is a symbolic link"},
         FolderRow{"LinkToAPrivateFolderWithTrailingSlash",
                   [](const TempFolder& b) {
                       std::string link = b.path + "/link";
@@ -132,9 +135,31 @@ INSTANTIATE_TEST_SUITE_P(
                       chmod((b.path + "/file").c_str(), 0600);
                       return b.path + "/file";
                   },
-                  false},
-        FolderRow{"Missing", [](const TempFolder& b) { return b.path + "/missing"; }, false}),
+                  false, "it is not a directory"},
+        FolderRow{"Missing", [](const TempFolder& b) { return b.path + "/missing"; }, false,
+                  "it does not exist"}),
     [](const auto& info) { return std::string(info.param.name); });
+
+// A path given by the user gets the checks of a folder's entry, and its
+// /dev/serial/by-id name leads back to it.
+TEST(DevicePath, LeadsToATerminalThatIsNotTheConsole) {
+    TempFolder byId;
+    Pty pty;
+    FakeTtyClass ttyClass;
+    ASSERT_TRUE(pty.Ok());
+    const std::string name = byId.path + "/usb-1a86_USB_Serial-if00-port0";
+    ASSERT_EQ(symlink(pty.slavePath.c_str(), name.c_str()), 0);
+    EXPECT_EQ(comports::CheckDevicePath(name, ttyClass.Path()).device, pty.slavePath);
+    EXPECT_EQ(comports::ByIdName(pty.slavePath, byId.path), name);
+    EXPECT_EQ(comports::ByIdName("/dev/ttyUSB7", byId.path), "");
+    EXPECT_EQ(comports::CheckDevicePath("/dev/null", ttyClass.Path()).refusal, "not a serial port");
+    EXPECT_EQ(comports::CheckDevicePath(byId.path + "/gone", ttyClass.Path()).device, "");
+    struct stat slaveStat {};
+    stat(pty.slavePath.c_str(), &slaveStat);
+    ttyClass.SetDeviceNumber("ttyS0", slaveStat.st_rdev);  // the console's port
+    EXPECT_EQ(comports::CheckDevicePath(name, ttyClass.Path()).refusal,
+              "the system console or a virtual terminal, never a reader's line");
+}
 
 TEST(PortFolder, UntrustedFolderIsIgnoredEvenWithAGoodLink) {
     TempFolder folder;

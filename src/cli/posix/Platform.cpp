@@ -5,8 +5,11 @@
 
 #include <atomic>
 #include <cstring>
+#include <utility>
 
 #include "ComPorts.h"
+#include "ComPortsInternal.h"
+#include "Failure.h"
 #include "PosixSerialServices.h"
 
 namespace cli {
@@ -17,7 +20,12 @@ std::atomic<int> interrupts{0};
 const char* interruptMessage = nullptr;
 
 void OnInterrupt(int) {
-    if (interrupts.fetch_add(1) > 0) _exit(130);
+    if (interrupts.fetch_add(1) > 0) {
+        // The exclusive flag of a pseudo-terminal outlives our descriptor and
+        // would keep every later run off the port; lock files would linger.
+        PosixSerialServices::GiveBackMarks();
+        _exit(130);
+    }
     if (interruptMessage != nullptr) {
         const ssize_t ignored = write(STDERR_FILENO, interruptMessage, strlen(interruptMessage));
         (void)ignored;
@@ -31,12 +39,44 @@ std::string FolderOf(const PortSetup& setup) {
 }  // namespace
 
 std::unique_ptr<SerialServices> MakeSerialServices(const PortSetup& setup) {
-    return std::make_unique<PosixSerialServices>(
-        PosixSerialServices::Options{setup.folder, setup.systemPorts});
+    PosixSerialServices::Options options;
+    options.portFolder = setup.folder;
+    options.systemPorts = setup.systemPorts;
+    options.devices = setup.devices;
+    return std::make_unique<PosixSerialServices>(std::move(options));
+}
+
+std::string PortFolderProblem(const PortSetup& setup) {
+    if (setup.folder.empty()) return "";
+    const std::string why = comports::WhyNotTrusted(setup.folder);
+    return why.empty() ? "" : "ZANTOR_PORT_FOLDER=" + setup.folder + " is not used: " + why;
 }
 
 std::string DeviceOf(int n, const PortSetup& setup) {
+    const auto named = setup.devices.find(n);
+    if (named != setup.devices.end()) return named->second;
     return comports::ResolvePort(n, FolderOf(setup), setup.systemPorts).value_or("");
+}
+
+// A path is given the number that already leads to its device, so that a port
+// is never reached by two numbers; a number that the folder names stays the
+// folder's even when its link is unusable.
+int PortForDevice(const std::string& path, PortSetup& setup) {
+    const comports::NamedDevice named = comports::CheckDevicePath(path);
+    if (named.device.empty()) throw Failure(kExitUsage, path + ": " + named.refusal);
+    int unused = 0;
+    for (int n = comports::kFirstPort; n <= comports::kLastPort; ++n) {
+        const std::string device = DeviceOf(n, setup);
+        if (device == named.device) return n;
+        if (unused == 0 && device.empty() && !comports::IsFolderEntry(n, FolderOf(setup))) {
+            unused = n;
+        }
+    }
+    if (unused == 0) {
+        throw Failure(kExitUsage, path + ": every COM number leads to another device already");
+    }
+    setup.devices[unused] = named.device;
+    return unused;
 }
 
 std::vector<PortInfo> ListPorts(const PortSetup& setup) {
@@ -48,6 +88,7 @@ std::vector<PortInfo> ListPorts(const PortSetup& setup) {
         PortInfo info;
         info.number = n;
         info.device = port.device;
+        info.byId = comports::ByIdName(port.device);
         info.fromFolder = port.origin == comports::PortOrigin::Folder;
         switch (port.state) {
             case comports::PortState::Free:

@@ -6,6 +6,7 @@
 #include <atomic>
 #include <cstring>
 
+#include "Failure.h"
 #include "Protocol.h"
 #include "Win32SerialServices.h"
 
@@ -35,6 +36,13 @@ std::unique_ptr<SerialServices> MakeSerialServices(const PortSetup&) {
     return std::make_unique<Win32SerialServices>();
 }
 
+std::string PortFolderProblem(const PortSetup&) { return ""; }
+
+// Windows names its serial ports COMn and nothing else.
+int PortForDevice(const std::string& path, PortSetup&) {
+    throw Failure(kExitUsage, path + ": on Windows a port is named COMn");
+}
+
 // The device object that the name COMn stands for, e.g. \Device\Serial0.
 std::string DeviceOf(int n, const PortSetup&) {
     const std::string name = "COM" + std::to_string(n);
@@ -59,6 +67,9 @@ std::vector<PortInfo> ListPorts(const PortSetup& setup) {
     }
     return ports;
 }
+
+// What keeps a program off a port on Windows is seen only by opening it.
+std::vector<Obstacle> Obstacles(const PortSetup&) { return {}; }
 
 // A console counts as a terminal when it takes the escape sequences of the live
 // progress; one that does not gets plain lines.

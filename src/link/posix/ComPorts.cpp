@@ -6,8 +6,11 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <cerrno>
 #include <climits>
+#include <cstdio>
 #include <cstdlib>
+#include <cstring>
 #include <fstream>
 #include <iterator>
 #include <set>
@@ -209,13 +212,55 @@ bool IsConsole(const std::string& device, const std::string& ttyClassDir) {
 
 std::string UserPortFolder() { return "/tmp/zantor_cfg-" + std::to_string(getuid()); }
 
-bool IsTrustedFolder(const std::string& folder) {
+bool IsTrustedFolder(const std::string& folder) { return WhyNotTrusted(folder).empty(); }
+
+std::string WhyNotTrusted(const std::string& folder) {
     struct stat folderStat {};
-    if (folder.empty() || lstat(WithoutTrailingSlashes(folder).c_str(), &folderStat) != 0) {
-        return false;
+    if (folder.empty()) return "no folder is named";
+    if (lstat(WithoutTrailingSlashes(folder).c_str(), &folderStat) != 0) {
+        return errno == ENOENT ? "it does not exist" : std::strerror(errno);
     }
-    return S_ISDIR(folderStat.st_mode) && folderStat.st_uid == getuid() &&
-           (folderStat.st_mode & (S_IRWXG | S_IRWXO)) == 0;
+    if (S_ISLNK(folderStat.st_mode)) return "it is a symbolic link, not a folder of its own";
+    if (!S_ISDIR(folderStat.st_mode)) return "it is not a directory";
+    if (folderStat.st_uid != getuid()) {
+        return "it belongs to uid " + std::to_string(folderStat.st_uid) + ", not to you (uid " +
+               std::to_string(getuid()) + ")";
+    }
+    if ((folderStat.st_mode & (S_IRWXG | S_IRWXO)) != 0) {
+        char mode[8];
+        std::snprintf(mode, sizeof mode, "%04o", folderStat.st_mode & 07777u);
+        return std::string("its mode is ") + mode + ", which lets others in";
+    }
+    return "";
+}
+
+NamedDevice CheckDevicePath(const std::string& path, const std::string& ttyClassDir) {
+    std::optional<std::string> device = RealPath(path);
+    struct stat deviceStat {};
+    if (!device || stat(device->c_str(), &deviceStat) != 0) return {"", std::strerror(errno)};
+    if (!IsTerminal(deviceStat, *device)) return {"", "not a serial port"};
+    if (IsConsole(*device, ttyClassDir)) {
+        return {"", "the system console or a virtual terminal, never a reader's line"};
+    }
+    return {*device, ""};
+}
+
+NamedDevice CheckDevicePath(const std::string& path) { return CheckDevicePath(path, kTtyClassDir); }
+
+std::string ByIdName(const std::string& device, const std::string& byIdDir) {
+    std::string found;
+    DIR* dir = opendir(byIdDir.c_str());
+    if (dir == nullptr) return found;
+    while (const dirent* entry = readdir(dir)) {
+        const std::string name = byIdDir + "/" + entry->d_name;
+        // Of two names for one adapter, the same one every time.
+        if (entry->d_name[0] != '.' && RealPath(name) == device &&
+            (found.empty() || name < found)) {
+            found = name;
+        }
+    }
+    closedir(dir);
+    return found;
 }
 
 std::vector<std::string> SystemSerialPorts(const std::string& ttyClassDir) {

@@ -19,6 +19,23 @@ std::string UserPortFolder();
 // True when folder is a real directory (not a link) owned by the calling user
 // with no group or other permission bits; otherwise it is not trusted.
 bool IsTrustedFolder(const std::string& folder);
+// Why folder is not trusted, in a few words ("it does not exist", "its mode is
+// 0755: ..."); empty when it is.
+std::string WhyNotTrusted(const std::string& folder);
+
+// A device named by its path (/dev/ttyUSB0, /dev/serial/by-id/...): the device
+// it leads to when that may carry a reader, with the checks a port folder's
+// entry gets (a terminal, neither the console nor a virtual terminal); else
+// device is empty and refusal says why.
+struct NamedDevice {
+    std::string device;
+    std::string refusal;
+};
+NamedDevice CheckDevicePath(const std::string& path);
+
+// The name in /dev/serial/by-id that leads to device, empty when none does.
+// Those names stay with the adapter wherever it is plugged in.
+std::string ByIdName(const std::string& device, const std::string& byIdDir = "/dev/serial/by-id");
 
 // The device path of COM n, or nothing when n has none. A number the folder names
 // belongs to the folder even when its link is unusable (dangling, not a terminal,

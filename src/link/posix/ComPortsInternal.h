@@ -15,6 +15,8 @@ inline constexpr const char* kTtyClassDir = "/sys/class/tty";
 
 std::vector<std::string> SystemSerialPorts(const std::string& ttyClassDir);
 
+NamedDevice CheckDevicePath(const std::string& path, const std::string& ttyClassDir);
+
 std::optional<std::string> ResolvePort(int n, const std::string& folder, bool systemPorts,
                                        const std::string& ttyClassDir);
 

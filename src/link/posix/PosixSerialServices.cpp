@@ -252,15 +252,22 @@ private:
             sigaction(sig, &action, nullptr);
         }
     }
-    // Only calls that are safe in a signal handler; the signal then takes its
-    // default course as soon as the handler returns.
-    static void OnSignal(int sig) {
+
+public:
+    // Only calls that are safe in a signal handler.
+    static void GiveBack() {
         for (int slot = 0; slot < kSlots; ++slot) {
             int fd = fds[slot].load() - 1;
             if (fd < 0) continue;
             ioctl(fd, TIOCNXCL);
             if (lockFiles[slot][0] != '\0') unlink(lockFiles[slot]);
         }
+    }
+
+private:
+    // The signal takes its default course as soon as the handler returns.
+    static void OnSignal(int sig) {
+        GiveBack();
         raise(sig);
     }
     static constexpr int kSlots = 64;
@@ -364,10 +371,7 @@ PosixSerialServices::OpenDevice* PosixSerialServices::Find(PortHandle handle) {
 // asked before anything else is done with it. Refused, it is closed as found.
 PortHandle PosixSerialServices::Open(int portNumber) {
     lastFailure = {};
-    std::string folder =
-        options.portFolder.empty() ? comports::UserPortFolder() : options.portFolder;
-    std::optional<std::string> path =
-        comports::ResolvePort(portNumber, folder, options.systemPorts);
+    std::optional<std::string> path = Resolve(portNumber);
     if (!path) return Refuse(OpenFailure::Reason::Missing, "");
     if (std::optional<comports::PortHolder> holder =
             comports::FindHolder(*path, options.lockFolders)) {
@@ -415,6 +419,18 @@ PortHandle PosixSerialServices::Open(int portNumber) {
     if (!device->lockFile.empty()) comports::ReleaseLockFile(device->lockFile);
     close(device->fd);
     return Refuse(refusal, *path, std::move(holder));
+}
+
+std::optional<std::string> PosixSerialServices::Resolve(int portNumber) const {
+    auto named = options.devices.find(portNumber);
+    if (named != options.devices.end()) {
+        comports::NamedDevice device = comports::CheckDevicePath(named->second);
+        if (device.device.empty()) return std::nullopt;
+        return device.device;
+    }
+    return comports::ResolvePort(
+        portNumber, options.portFolder.empty() ? comports::UserPortFolder() : options.portFolder,
+        options.systemPorts);
 }
 
 PortHandle PosixSerialServices::Refuse(OpenFailure::Reason reason, const std::string& device,
@@ -534,6 +550,8 @@ void PosixSerialServices::Close(PortHandle handle) {
     if (!device->lockFile.empty()) comports::ReleaseLockFile(device->lockFile);
     driver.Close(device->fd);
 }
+
+void PosixSerialServices::GiveBackMarks() { CrashMarks::GiveBack(); }
 
 void PosixSerialServices::Sleep(uint32_t ms) { SleepNs(uint64_t{ms} * 1'000'000u); }
 

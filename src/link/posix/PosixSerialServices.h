@@ -2,6 +2,7 @@
 
 #include <cstddef>
 #include <map>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -44,6 +45,9 @@ public:
         std::vector<std::string> lockFolders = comports::DefaultLockFolders();
         // Output through this driver; null: the kernel's.
         TtyDriver* driver = nullptr;
+        // COM numbers named for a device path by the user, looked at before
+        // the folder; the path gets the checks a folder's entry gets.
+        std::map<int, std::string> devices = {};
     };
 
     PosixSerialServices();
@@ -65,7 +69,13 @@ public:
     bool IsStandInLine(PortHandle handle) override;
     OpenFailure LastOpenFailure() override;
 
+    // Takes away the marks of every port this process holds (the exclusive
+    // flag, the lock files), for a process about to end at once: only calls
+    // that are safe in a signal handler. The ports stay open until it ends.
+    static void GiveBackMarks();
+
 private:
+    std::optional<std::string> Resolve(int portNumber) const;
     struct OpenDevice;
     OpenDevice* Find(PortHandle handle);
     PortHandle Refuse(OpenFailure::Reason reason, const std::string& device,
