@@ -1,4 +1,5 @@
 #include <CLI/CLI.hpp>
+#include <algorithm>
 #include <charconv>
 #include <string>
 #include <vector>
@@ -23,6 +24,9 @@ Exit codes:
   6  bad profile or image (refused before anything was sent)
   7  port in use (another program holds the port; nothing was written)
   130 stopped by a second Ctrl-C
+
+With --json, results are JSON (one object per line for monitor, send and
+station) and a failure is an object with its exit code, kind and message.
 
 Ports: COM n is looked up as by Zantor_Cfg: the per-user port folder
 /tmp/zantor_cfg-<uid>/, then the system's serial ports. ZANTOR_PORT_FOLDER=DIR
@@ -107,8 +111,10 @@ int main(int argc, char** argv) {
     bool dryRun = false;
     std::string profile;
     set->add_flag("--dry-run", dryRun, "print the 17 bytes that would be sent, send nothing");
-    set->add_option("PROFILE", profile, "profile (JSON) as printed by config get --json")
+    set->add_option("PROFILE", profile,
+                    "profile (JSON) as printed by config get --json; - reads stdin")
         ->required();
+    set->add_flag("--json", json, "print what was written as JSON");
 
     CLI::App* upgradeCmd = app.add_subcommand(
         "upgrade", "Bring the reader's firmware up to date, as the window offers it.");
@@ -117,6 +123,7 @@ int main(int argc, char** argv) {
     bool yes = false;
     upgradeCmd->add_option("--image", image, "image file (default: the built-in one for the type)");
     upgradeCmd->add_flag("--yes", yes, "do not ask");
+    upgradeCmd->add_flag("--json", json, "print how it ended as JSON");
 
     CLI::App* monitorCmd = app.add_subcommand(
         "monitor", "What the reader sends, one timestamped line each, as the Test page shows it.");
@@ -124,6 +131,7 @@ int main(int argc, char** argv) {
     double duration = 0;
     monitorCmd->add_option("--duration", duration, "seconds (default: until Ctrl-C)")
         ->check(CLI::PositiveNumber);
+    monitorCmd->add_flag("--json", json, "one JSON object per line");
 
     CLI::App* send = app.add_subcommand(
         "send", "The Test page's commands: T card in field, M identification, L LEDs and buzzer.");
@@ -142,27 +150,39 @@ int main(int argc, char** argv) {
     send->add_option("--buzzer", l.buzzer, "L: eight 60 ms slots, the first leftmost")
         ->capture_default_str()
         ->check(BuzzerSlots());
+    send->add_flag("--json", json, "one JSON object per line");
 
     CLI::App* station = app.add_subcommand(
         "station", "Provision every reader that appears: upgrade, write the profile, log a row.");
     cli::StationOptions stationOptions;
     std::string ports = "1-32";
-    station->add_option("--profile", stationOptions.profilePath, "profile to write")->required();
+    station->add_option("--profile", stationOptions.profilePath, "profile to write; - reads stdin")
+        ->required();
     station->add_option("--ports", ports, "COM numbers to watch")
         ->capture_default_str()
         ->check(PortRange());
     station->add_flag("--upgrade", stationOptions.upgrade,
                       "upgrade readers whose firmware is older than the built-in image");
+    station->add_option("--image", stationOptions.imagePath,
+                        "upgrade with this image file instead (implies --upgrade)");
     station->add_option("--log", stationOptions.logPath, "CSV file, one row per reader (appended)");
     station->add_flag("--once", stationOptions.once,
                       "provision the readers present now and exit (0: all succeeded)");
+    station->add_flag("--json", json, "events as JSON, one object per line, instead of the board");
 
     try {
         app.parse(argc, argv);
     } catch (const CLI::ParseError& error) {
         const int code = app.exit(error);
-        return code == 0 ? cli::kExitDone : cli::kExitUsage;
+        if (code == 0) return cli::kExitDone;
+        const std::vector<std::string> args(argv + 1, argv + argc);
+        if (std::find(args.begin(), args.end(), "--json") != args.end()) {
+            out.SetJson(true);
+            out.FailureObject(cli::kExitUsage, "usage", error.what());
+        }
+        return cli::kExitUsage;
     }
+    out.SetJson(json);
 
     try {
         const cli::PortSetup setup = cli::PortSetupFromEnvironment();
@@ -179,10 +199,10 @@ int main(int argc, char** argv) {
         if (*monitorCmd) return cli::RunMonitor(context, port, duration);
         return cli::RunSend(context, port, commands, l);
     } catch (const cli::Failure& failure) {
-        out.Message(std::string("zantor: ") + failure.what());
+        out.Fail(failure.code, failure.kind, failure.what());
         return failure.code;
     } catch (const CommErr& error) {
-        out.Message("zantor: " + cli::MessageOf(error));
+        out.Fail(cli::ExitCodeOf(error), cli::KindOf(error), cli::MessageOf(error));
         return cli::ExitCodeOf(error);
     }
 }
