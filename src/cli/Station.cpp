@@ -136,7 +136,10 @@ public:
             lastHeader = header;
             lastSize = size;
             lines.push_back({header});
+            // "COM12  remove   ZANTOR-40 00313  FAILED: ...": the columns close up
+            // on a narrow terminal, so that at 40 columns the result still shows.
             const size_t labelWidth = fmt::format("COM{}", first + views.size() - 1).size() + 2;
+            const size_t activityWidth = size.columns < 50 ? 9 : 10;
             const size_t room = static_cast<size_t>(std::max(size.rows - 2, 1));
             std::vector<int> idle;
             for (size_t i = 0; i < views.size(); ++i) {
@@ -145,7 +148,7 @@ public:
                 if (views.size() > room && view.detail.empty() && view.result.empty()) {
                     idle.push_back(port);
                 } else {
-                    lines.push_back(Line(port, view, labelWidth));
+                    lines.push_back(Line(port, view, labelWidth, activityWidth));
                 }
             }
             if (!idle.empty()) {
@@ -185,12 +188,10 @@ public:
     }
 
 private:
-    // "COM12  remove   ZANTOR-40 00313  FAILED: ...": at 40 columns the result
-    // word still shows.
-    static BoardLine Line(int port, const PortView& view, size_t labelWidth) {
+    static BoardLine Line(int port, const PortView& view, size_t labelWidth, size_t activityWidth) {
         BoardLine line;
-        line.text =
-            fmt::format("{:<{}}{:<9}", fmt::format("COM{}", port), labelWidth, view.activity);
+        line.text = fmt::format("{:<{}}{:<{}}", fmt::format("COM{}", port), labelWidth,
+                                view.activity, activityWidth);
         if (!view.detail.empty()) {
             line.text += view.detail;
         } else if (!view.result.empty()) {
