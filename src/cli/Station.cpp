@@ -69,19 +69,16 @@ std::string PortRanges(const std::vector<int>& ports) {
     return text;
 }
 
-// The header's parts, joined by two spaces; the title, then the record, then
-// the ports are left out until it fits, so that the counts always show.
-std::string FitHeader(const std::vector<std::string>& optional, const std::string& counts,
-                      int columns) {
-    for (size_t dropped = 0;; ++dropped) {
-        std::string header;
-        for (size_t i = 0; i < optional.size(); ++i) {
-            const bool drop = (dropped > 0 && i == 0) || (dropped > 1 && i == 2) || dropped > 2;
-            if (!drop) header += optional[i] + "  ";
-        }
-        header += counts;
-        if (dropped > 2 || FittingBytes(header, columns - 1) == header.size()) return header;
+// The header, from the widest that fits the terminal: the title, then the
+// record, then the ports are left out, so that the counts always show.
+std::string FitHeader(const std::string& ports, const std::string& record,
+                      const std::string& counts, int columns) {
+    for (const std::string& header :
+         {"zantor station  " + ports + "  record " + record + "  " + counts,
+          ports + "  record " + record + "  " + counts, ports + "  " + counts}) {
+        if (FittingBytes(header, columns - 1) == header.size()) return header;
     }
+    return counts;
 }
 
 // What every worker shares: the stop request, the screen, the events and the log.
@@ -125,12 +122,13 @@ public:
     // The board: the header and one line per port, redrawn when something
     // changed or the terminal was resized. When the ports do not fit the
     // terminal's height, those with nothing to show share one line.
-    void Draw(const std::vector<std::string>& headerParts, const std::string& counts) {
+    void Draw(const std::string& ports, const std::string& record, const std::string& counts) {
+        if (!out.Live()) return;
         const TerminalSize size = out.Size();
         std::vector<BoardLine> lines;
         {
             const std::lock_guard lock(mutex);
-            const std::string header = FitHeader(headerParts, counts, size.columns);
+            const std::string header = FitHeader(ports, record, counts, size.columns);
             if (!changed && header == lastHeader && size == lastSize) return;
             changed = false;
             lastHeader = header;
@@ -478,7 +476,6 @@ int RunStation(Output& out, const PortSetup& setup, const StationOptions& option
     } else if (!out.Live()) {
         out.Line(fmt::format("{} watching {}, record {}", IsoTimeNow(false), range, recordText));
     }
-    const std::vector<std::string> headerParts = {"zantor station", range, "record " + recordText};
     const auto counts = [&](const char* state) {
         return fmt::format("readers {}  failed {}{}", shared.Readers(), shared.Failed(), state);
     };
@@ -489,11 +486,11 @@ int RunStation(Output& out, const PortSetup& setup, const StationOptions& option
                 "zantor: stopping; readers being upgraded or written are finished first (Ctrl-C "
                 "again to stop at once)");
         }
-        shared.Draw(headerParts, counts(shared.Stopping() ? "  stopping" : ""));
+        shared.Draw(range, recordText, counts(shared.Stopping() ? "  stopping" : ""));
         std::this_thread::sleep_for(kScreenInterval);
     }
     for (std::thread& thread : threads) thread.join();
-    shared.Draw(headerParts, counts("  stopped"));
+    shared.Draw(range, recordText, counts("  stopped"));
     if (out.Json()) {
         out.Line(JsonLine({{"time", IsoTimeNow(false)},
                            {"event", "stopped"},
