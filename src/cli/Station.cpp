@@ -465,10 +465,10 @@ int RunStation(Output& out, const PortSetup& setup, const StationOptions& option
         });
     }
     const std::string recordText = HexBytes(record.data(), record.size());
-    const std::string range = fmt::format("COM{}-COM{}", options.first, options.last);
+    std::vector<int> ports;
+    for (int port = options.first; port <= options.last; ++port) ports.push_back(port);
+    const std::string range = PortRanges(ports);
     if (out.Json()) {
-        std::vector<int> ports;
-        for (int port = options.first; port <= options.last; ++port) ports.push_back(port);
         out.Line(JsonLine({{"time", IsoTimeNow(false)},
                            {"event", "watching"},
                            {"ports", ports},
