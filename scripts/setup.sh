@@ -9,8 +9,8 @@ packages=(
   libgtest-dev googletest
   clang libclang-rt-dev
   xvfb xauth imagemagick libxcb1-dev
-  # zantor, the command line: parser, JSON and formatting
-  libcli11-dev nlohmann-json3-dev libfmt-dev
+  # zantor, the command line: parser, JSON and formatting; a terminal for its tests
+  libcli11-dev nlohmann-json3-dev libfmt-dev tmux
   # the Debian package and its checks
   dpkg-dev fakeroot lintian desktop-file-utils appstream man-db groff-base librsvg2-bin
   # the Windows build of zantor and its tests under Wine

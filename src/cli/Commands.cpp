@@ -3,11 +3,12 @@
 #include <fmt/format.h>
 
 #include <array>
+#include <cerrno>
 #include <chrono>
-#include <fstream>
+#include <cstdio>
 #include <iostream>
-#include <iterator>
 #include <nlohmann/json.hpp>
+#include <system_error>
 #include <thread>
 
 #include "Clock.h"
@@ -27,6 +28,11 @@ namespace {
 // for the replies to its commands.
 constexpr uint32_t kPollMs = 100;
 constexpr uint32_t kReplyWaitMs = 500;
+// Larger than any image can be (65535 blocks): a file that is not one, such
+// as a device that never ends, is refused rather than read for ever.
+constexpr size_t kMaxFileBytes = size_t{64} << 20;
+
+using Json = nlohmann::ordered_json;
 
 // The upgrade's progress on the command line: a live line on a terminal,
 // otherwise a line when the blocks begin and when they are all acknowledged.
@@ -79,22 +85,55 @@ uint8_t SlotsToBits(const std::string& slots) {
     return bits;
 }
 
-void PrintChunk(Output& out, const uint8_t* bytes, size_t count) {
+// What crossed the line, as the Test page logs it: its lines, each with the
+// time; with --json one object with the bytes and the lines.
+void PrintTraffic(Output& out, const char* direction, const uint8_t* bytes, size_t count,
+                  const std::vector<std::string>& lines) {
     const std::string time = IsoTimeNow(true);
-    for (const std::string& line : monitor::ChunkToLines(bytes, count)) {
-        out.Line(time + "  " + line);
+    if (out.Json()) {
+        out.Line(JsonLine({{"time", time},
+                           {"direction", direction},
+                           {"bytes", HexBytes(bytes, count)},
+                           {"lines", lines}}));
+        return;
     }
+    for (const std::string& line : lines) out.Line(time + "  " + line);
+}
+
+void PrintChunk(Output& out, const uint8_t* bytes, size_t count) {
+    PrintTraffic(out, "received", bytes, count, monitor::ChunkToLines(bytes, count));
+}
+
+// The identified reader as identify --json shows it.
+Json ReaderObject(const Context& context) {
+    const Zantor50& link = context.reader.Link();
+    const int n = link.OpenPortNumber();
+    return {{"port", n},
+            {"device", DeviceOf(n, context.setup)},
+            {"type", link.typeCode},
+            {"model", ModelName(link)},
+            {"serial", link.serialNumber},
+            {"firmware", link.firmwareVersion}};
 }
 
 // As the Test page logs them, each reply that send knows told in words beside
-// its bytes.
+// its bytes; with --json one object per frame, with its meaning.
 void PrintReplies(Output& out, const uint8_t* bytes, size_t count) {
     if (monitor::IsTextChunk(bytes, count)) return PrintChunk(out, bytes, count);
     const std::string time = IsoTimeNow(true);
     for (const auto& [at, length] : monitor::BinaryPieces(bytes, count)) {
+        const std::string line = monitor::BinaryLine(bytes + at, length);
         const std::string meaning = DescribeReply(bytes + at, length);
-        out.Line(time + "  " + monitor::BinaryLine(bytes + at, length) +
-                 (meaning.empty() ? "" : "  = " + meaning));
+        if (!out.Json()) {
+            out.Line(time + "  " + line + (meaning.empty() ? "" : "  = " + meaning));
+            continue;
+        }
+        Json object = {{"time", time},
+                       {"direction", "received"},
+                       {"bytes", HexBytes(bytes + at, length)},
+                       {"lines", {line}}};
+        if (!meaning.empty()) object["meaning"] = meaning;
+        out.Line(JsonLine(object));
     }
 }
 
@@ -111,8 +150,8 @@ void Context::Connect(int port) {
     if (port != 0) {
         const std::string device = DeviceOf(port, setup);
         throw Failure(kExitNoReader,
-                      fmt::format("no reader answers on COM{}{}", port,
-                                  device.empty() ? "" : fmt::format(" ({})", device)));
+                      fmt::format("Nie podłączony żaden czytnik. (no reader answers on COM{}{})",
+                                  port, device.empty() ? "" : ", " + device));
     }
     throw Failure(kExitNoReader,
                   fmt::format("Nie podłączony żaden czytnik. (no reader on COM{}..COM{})",
@@ -122,9 +161,25 @@ void Context::Connect(int port) {
 std::string ModelName(const Zantor50& link) { return fmt::format("ZANTOR-{}", link.ModelNumber()); }
 
 std::string ReadFileOrFail(const std::string& path, const char* what) {
-    std::ifstream file(path, std::ios::binary);
-    if (!file) throw Failure(kExitBadInput, fmt::format("cannot read the {} {}", what, path));
-    return {std::istreambuf_iterator<char>(file), std::istreambuf_iterator<char>()};
+    const auto refuse = [&](const std::string& reason) {
+        throw Failure(kExitBadInput, "bad_file",
+                      fmt::format("cannot read the {} {}: {}", what, path, reason));
+    };
+    std::FILE* file = path == "-" ? stdin : std::fopen(path.c_str(), "rb");
+    if (file == nullptr) refuse(std::generic_category().message(errno));
+    std::string text;
+    std::array<char, 65536> buffer{};
+    size_t count = 0;
+    while (text.size() <= kMaxFileBytes &&
+           (count = std::fread(buffer.data(), 1, buffer.size(), file)) > 0) {
+        text.append(buffer.data(), count);
+    }
+    // A directory opens, and its first read fails (EISDIR).
+    const int error = std::ferror(file) != 0 ? errno : 0;
+    if (file != stdin) std::fclose(file);
+    if (error != 0) refuse(std::generic_category().message(error));
+    if (text.size() > kMaxFileBytes) refuse(fmt::format("larger than {} MiB", kMaxFileBytes >> 20));
+    return text;
 }
 
 int RunPorts(Output& out, const PortSetup& setup, bool json, bool probe) {
@@ -196,13 +251,7 @@ int RunIdentify(Context& context, int port, bool json) {
     const Zantor50& link = context.reader.Link();
     const int n = link.OpenPortNumber();
     if (json) {
-        nlohmann::ordered_json reader = {{"port", n},
-                                         {"device", DeviceOf(n, context.setup)},
-                                         {"type", link.typeCode},
-                                         {"model", ModelName(link)},
-                                         {"serial", link.serialNumber},
-                                         {"firmware", link.firmwareVersion}};
-        context.out.Line(reader.dump(2));
+        context.out.Line(ReaderObject(context).dump(2));
     } else {
         context.out.Line(fmt::format("COM{} ({}): {} (type {}), serial {:05d}, firmware {}", n,
                                      DeviceOf(n, context.setup), ModelName(link), link.typeCode,
@@ -238,16 +287,23 @@ int RunConfigGet(Context& context, int port, bool json) {
 int RunConfigSet(Context& context, int port, bool dryRun, const std::string& profilePath) {
     const config::Settings settings = SettingsFromProfile(ReadFileOrFail(profilePath, "profile"));
     const ReaderConfig record = config::SettingsToRecord(settings);
+    const std::string recordText = HexBytes(record.data(), record.size());
     if (dryRun) {
         const std::vector<uint8_t> frame = Zantor50::WriteConfigFrame(record);
-        context.out.Line(HexBytes(frame.data(), frame.size()));
+        const std::string frameText = HexBytes(frame.data(), frame.size());
+        context.out.Line(context.out.Json()
+                             ? Json{{"record", recordText}, {"frame", frameText}}.dump(2)
+                             : frameText);
         return kExitDone;
     }
     context.Connect(port);
     WriteAndVerify(context.reader, record);
-    context.out.Line(fmt::format("COM{}: wrote and read back {}",
-                                 context.reader.Link().OpenPortNumber(),
-                                 HexBytes(record.data(), record.size())));
+    const int n = context.reader.Link().OpenPortNumber();
+    context.out.Line(
+        context.out.Json()
+            ? Json{{"port", n}, {"device", DeviceOf(n, context.setup)}, {"record", recordText}}
+                  .dump(2)
+            : fmt::format("COM{}: wrote and read back {}", n, recordText));
     return kExitDone;
 }
 
@@ -257,28 +313,46 @@ int RunUpgrade(Context& context, int port, const std::string& imagePath, bool ye
     if (!imagePath.empty()) file = ReadFileOrFail(imagePath, "image");
     context.Connect(port);
     const Zantor50& link = context.reader.Link();
+    // With --json one object tells how it ended; the text says the same.
+    Json result = ReaderObject(context);
+    result.erase("firmware");
+    result["firmware_before"] = link.firmwareVersion;
+    const auto finish = [&](const char* outcome, std::optional<uint16_t> image,
+                            const std::string& text) {
+        result["firmware_after"] = link.firmwareVersion;
+        result["image"] = image ? Json(*image) : Json(nullptr);
+        result["result"] = outcome;
+        if (context.out.Json()) {
+            context.out.Line(result.dump(2));
+        } else if (!text.empty()) {
+            context.out.Line(text);
+        }
+        return kExitDone;
+    };
     std::optional<upgrade::Image> given;
     if (!imagePath.empty()) {
         given = upgrade::Image(reinterpret_cast<const uint8_t*>(file.data()), file.size());
     }
     const std::optional<upgrade::Offer> candidate = CandidateImage(link, given);
     if (!candidate) {
-        context.out.Line(fmt::format("{} (type {}): no upgrade image for this type",
-                                     ModelName(link), link.typeCode));
-        return kExitDone;
+        return finish("no_image", std::nullopt,
+                      fmt::format("{} (type {}): no upgrade image for this type", ModelName(link),
+                                  link.typeCode));
     }
     CheckImage(candidate->image, link);
     const uint16_t version = upgrade::Version(candidate->image);
     const std::optional<upgrade::Offer> due = context.reader.UpgradeDue(candidate);
     if (!due) {
-        context.out.Line(
-            version <= link.firmwareVersion
-                ? fmt::format("{} serial {:05d}: firmware {} is up to date (image {})",
-                              ModelName(link), link.serialNumber, link.firmwareVersion, version)
-                : fmt::format("{} serial {:05d}: the image is a stand-in, sent only to an "
-                              "emulator; give the real image with --image",
-                              ModelName(link), link.serialNumber));
-        return kExitDone;
+        if (version <= link.firmwareVersion) {
+            return finish(
+                "up_to_date", version,
+                fmt::format("{} serial {:05d}: firmware {} is up to date (image {})",
+                            ModelName(link), link.serialNumber, link.firmwareVersion, version));
+        }
+        return finish("stand_in", version,
+                      fmt::format("{} serial {:05d}: the image is a stand-in, sent only to an "
+                                  "emulator; give the real image with --image",
+                                  ModelName(link), link.serialNumber));
     }
     if (!yes) {
         if (!IsTerminal(stdin)) throw Failure(kExitUsage, "no terminal to ask: confirm with --yes");
@@ -289,15 +363,15 @@ int RunUpgrade(Context& context, int port, const std::string& imagePath, bool ye
         std::getline(std::cin, answer);
         if (answer != "y" && answer != "Y" && answer != "yes") {
             context.out.Message("not upgraded: nothing was sent");
-            return kExitDone;
+            return finish("declined", version, "");
         }
     }
     CatchInterrupts("zantor: the upgrade finishes first (Ctrl-C again to stop at once)\n");
     const uint16_t before = link.firmwareVersion;
     UpgradeAndVerify(context.reader, due->image, CommandProgress(context.out));
-    context.out.Line(fmt::format("{} serial {:05d}: firmware {} -> {}", ModelName(link),
-                                 link.serialNumber, before, link.firmwareVersion));
-    return kExitDone;
+    return finish("upgraded", version,
+                  fmt::format("{} serial {:05d}: firmware {} -> {}", ModelName(link),
+                              link.serialNumber, before, link.firmwareVersion));
 }
 
 int RunMonitor(Context& context, int port, double durationS) {
@@ -313,7 +387,8 @@ int RunMonitor(Context& context, int port, double durationS) {
     while (Interrupts() == 0 && !due()) {
         const size_t count = link.PollBytes(chunk.data());
         if (count > 0) PrintChunk(context.out, chunk.data(), count);
-        if (link.OpenPortNumber() == 0) throw Failure(kExitComm, "the reader has gone");
+        if (link.OpenPortNumber() == 0)
+            throw Failure(kExitComm, "port_lost", "the reader has gone");
         context.services->Sleep(kPollMs);
     }
     return kExitDone;
@@ -325,17 +400,22 @@ int RunSend(Context& context, int port, const std::vector<std::string>& commands
     Zantor50& link = context.reader.Link();
     // The identification's reply is behind us; what arrives now answers the commands.
     for (const std::string& command : commands) {
-        if (command == "T") {
-            context.out.Line(IsoTimeNow(true) + "  " + monitor::SentLine(protocol::kCardInField));
-            link.SendCardInFieldRequest();
-        } else if (command == "M") {
-            context.out.Line(IsoTimeNow(true) + "  " + monitor::SentLine(protocol::kIdentify));
-            link.SendIdentifyRequest();
+        if (command == "T" || command == "M") {
+            const uint8_t letter = command == "T" ? protocol::kCardInField : protocol::kIdentify;
+            const protocol::FixedRequest request = protocol::RequestWithoutPayload(letter);
+            PrintTraffic(context.out, "sent", request.data(), request.size(),
+                         {monitor::SentLine(letter)});
+            if (letter == protocol::kCardInField) {
+                link.SendCardInFieldRequest();
+            } else {
+                link.SendIdentifyRequest();
+            }
         } else {
             const protocol::LFrame frame = protocol::BuildLFrame(
                 l.led == "green" || l.led == "both", l.led == "red" || l.led == "both",
                 static_cast<uint8_t>(l.time), SlotsToBits(l.buzzer));
-            context.out.Line(IsoTimeNow(true) + "  Rozkaz: " + monitor::LFrameText(frame));
+            PrintTraffic(context.out, "sent", frame.data(), frame.size(),
+                         {"Rozkaz: " + monitor::LFrameText(frame)});
             link.SendRaw(frame);
         }
         context.services->Sleep(kReplyWaitMs);

@@ -2,6 +2,9 @@
 
 #include <fmt/format.h>
 
+#include <cerrno>
+#include <system_error>
+
 #include "Failure.h"
 
 namespace cli {
@@ -15,13 +18,35 @@ std::string CsvField(const std::string& text) {
     return quoted + "\"";
 }
 
+std::string CsvRow(const std::vector<std::string>& fields) {
+    std::string line;
+    for (size_t i = 0; i < fields.size(); ++i) line += (i > 0 ? "," : "") + CsvField(fields[i]);
+    return line + "\r\n";
+}
+
 }  // namespace
 
 CsvLog::CsvLog(const std::string& path, const std::vector<std::string>& header)
-    : file(std::fopen(path.c_str(), "ab")) {
-    if (file == nullptr) throw Failure(kExitUsage, fmt::format("cannot write the log {}", path));
+    : file(std::fopen(path.c_str(), "a+b")) {
+    if (file == nullptr) {
+        throw Failure(kExitUsage, "bad_log",
+                      fmt::format("cannot write the log {}: {}", path,
+                                  std::generic_category().message(errno)));
+    }
+    // Rows appended under another header would sit in the wrong columns.
+    const std::string expected = CsvRow(header);
+    std::string first(expected.size() + 1, '\0');
+    std::rewind(file);
+    if (std::fgets(first.data(), static_cast<int>(first.size()), file) == nullptr) first[0] = 0;
+    first.resize(first.find_first_of(std::string("\r\n\0", 3)));
+    if (!first.empty() && first + "\r\n" != expected) {
+        std::fclose(file);
+        throw Failure(kExitUsage, "bad_log",
+                      fmt::format("the log {} has other columns ({}); give a new file with --log",
+                                  path, first));
+    }
     std::fseek(file, 0, SEEK_END);
-    if (std::ftell(file) == 0) WriteLocked(header);
+    if (first.empty()) WriteLocked(header);
 }
 
 CsvLog::~CsvLog() { std::fclose(file); }
@@ -32,9 +57,7 @@ void CsvLog::Write(const std::vector<std::string>& fields) {
 }
 
 void CsvLog::WriteLocked(const std::vector<std::string>& fields) {
-    std::string line;
-    for (size_t i = 0; i < fields.size(); ++i) line += (i > 0 ? "," : "") + CsvField(fields[i]);
-    line += "\r\n";
+    const std::string line = CsvRow(fields);
     std::fwrite(line.data(), 1, line.size(), file);
     std::fflush(file);
 }

@@ -12,7 +12,8 @@ namespace cli {
 class CsvLog {
 public:
     // Opens path for appending and writes the header when the file is empty.
-    // Throws Failure (usage) when it cannot.
+    // Throws Failure (usage) when it cannot, or when the file begins with
+    // another header.
     CsvLog(const std::string& path, const std::vector<std::string>& header);
     ~CsvLog();
     CsvLog(const CsvLog&) = delete;

@@ -4,8 +4,54 @@
 
 namespace cli {
 
+namespace {
+
+const char* KindOfCode(ExitCode code) {
+    switch (code) {
+        case kExitUsage:
+            return "usage";
+        case kExitNoReader:
+            return "no_reader";
+        case kExitVerify:
+            return "verify_failed";
+        case kExitBadInput:
+            return "bad_input";
+        case kExitPortInUse:
+            return "port_in_use";
+        default:
+            return "comm";
+    }
+}
+
+}  // namespace
+
+Failure::Failure(ExitCode code, const std::string& message)
+    : std::runtime_error(message), code(code), kind(KindOfCode(code)) {}
+
 ExitCode ExitCodeOf(const CommErr& error) {
     return error.kind() == CommErr::Kind::PortHeld ? kExitPortInUse : kExitComm;
+}
+
+const char* KindOf(const CommErr& error) {
+    switch (error.kind()) {
+        case CommErr::Kind::NoReply:
+            return "no_reply";
+        case CommErr::Kind::InvalidFrame:
+            return "invalid_frame";
+        case CommErr::Kind::Refused:
+            return "refused";
+        case CommErr::Kind::UnexpectedReply:
+            return "unexpected_reply";
+        case CommErr::Kind::PortClosed:
+            return "port_lost";
+        case CommErr::Kind::ShortWrite:
+            return "short_write";
+        case CommErr::Kind::RequestTooLong:
+            return "request_too_long";
+        case CommErr::Kind::PortHeld:
+            return "port_in_use";
+    }
+    return "comm";
 }
 
 std::string MessageOf(const CommErr& error) {

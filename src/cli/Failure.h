@@ -20,16 +20,22 @@ enum ExitCode : int {
     kExitPortInUse = 7,
 };
 
-// Ends a command with an exit code and a message for stderr.
+// Ends a command with an exit code, a stable kind for scripts ("bad_profile")
+// and a message for stderr. Without a kind, the exit code's own one.
 class Failure : public std::runtime_error {
 public:
-    Failure(ExitCode code, const std::string& message) : std::runtime_error(message), code(code) {}
+    Failure(ExitCode code, const std::string& message);
+    Failure(ExitCode code, const char* kind, const std::string& message)
+        : std::runtime_error(message), code(code), kind(kind) {}
     ExitCode code;
+    const char* kind;
 };
 
-// What a failed exchange means to zantor: its exit code, and the line that says
-// what happened ("Błąd komunikacji." as the window says it, and why).
+// What a failed exchange means to zantor: its exit code, its kind ("no_reply",
+// "refused", "port_in_use", ...), and the line that says what happened
+// ("Błąd komunikacji." as the window says it, and why).
 ExitCode ExitCodeOf(const CommErr& error);
+const char* KindOf(const CommErr& error);
 std::string MessageOf(const CommErr& error);
 
 }  // namespace cli

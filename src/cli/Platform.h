@@ -67,6 +67,15 @@ struct Obstacle {
 std::vector<Obstacle> Obstacles(const PortSetup& setup);
 
 bool IsTerminal(std::FILE* stream);
+// Whether the terminal shows colour: not TERM=dumb. NO_COLOR is the caller's.
+bool ColourTerminal(std::FILE* stream);
+// The terminal's window; 80 x 24 when it does not say.
+struct TerminalSize {
+    int columns = 80;
+    int rows = 24;
+    bool operator==(const TerminalSize&) const = default;
+};
+TerminalSize TerminalSizeOf(std::FILE* stream);
 
 // From now on the first Ctrl-C is only counted (and the message, when given,
 // printed on stderr); a second one ends the program at once with status 130,

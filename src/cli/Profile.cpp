@@ -4,6 +4,7 @@
 
 #include <array>
 #include <cctype>
+#include <set>
 #include <vector>
 
 #include "Failure.h"
@@ -61,8 +62,10 @@ std::string SlotsText(uint8_t pattern) {
     return text;
 }
 
+constexpr const char* kBadProfile = "bad_profile";
+
 [[noreturn]] void Refuse(const std::string& field, const Json& value, const std::string& allowed) {
-    throw Failure(kExitBadInput,
+    throw Failure(kExitBadInput, kBadProfile,
                   fmt::format("profile: field \"{}\": {} is not allowed; allowed: {}", field,
                               value.dump(), allowed));
 }
@@ -74,12 +77,46 @@ std::string Quoted(const std::vector<const char*>& words) {
     return text;
 }
 
-const Json& Required(const Json& profile, const std::string& field) {
-    const auto found = profile.find(field);
-    if (found == profile.end()) {
-        throw Failure(kExitBadInput, fmt::format("profile: field \"{}\" is missing", field));
+// Refuses every one of the fields at once, named in the form for one field
+// or for more: "fields "a", "b" are missing".
+void RefuseAll(const std::vector<std::string>& fields, const char* one, const char* more) {
+    if (fields.empty()) return;
+    std::string names;
+    for (const std::string& field : fields) names += (names.empty() ? "\"" : ", \"") + field + "\"";
+    throw Failure(kExitBadInput, kBadProfile,
+                  "profile: " + fmt::format(fmt::runtime(fields.size() == 1 ? one : more), names));
+}
+
+// The document, refused when it is no JSON (with the line and column where it
+// stops being JSON) or when an object names a field twice: the parser would
+// keep the last silently.
+Json Parse(const std::string& text) {
+    std::vector<std::set<std::string>> objects;
+    std::string twice;
+    const Json::parser_callback_t noteKeys = [&](int, Json::parse_event_t event, Json& parsed) {
+        if (event == Json::parse_event_t::object_start) objects.emplace_back();
+        if (event == Json::parse_event_t::object_end) objects.pop_back();
+        if (event == Json::parse_event_t::key && twice.empty() &&
+            !objects.back().insert(parsed.get<std::string>()).second) {
+            twice = parsed.get<std::string>();
+        }
+        return true;
+    };
+    try {
+        Json profile = Json::parse(text, noteKeys);
+        if (!twice.empty()) {
+            throw Failure(kExitBadInput, kBadProfile,
+                          fmt::format("profile: field \"{}\" is given twice", twice));
+        }
+        return profile;
+    } catch (const Json::parse_error& error) {
+        // "[json.exception.parse_error.101] parse error at line 1, column 9: syntax error ..."
+        const std::string what = error.what();
+        const size_t at = what.find("line ");
+        throw Failure(kExitBadInput, kBadProfile,
+                      "profile: not a JSON document" +
+                          (at == std::string::npos ? std::string() : ": " + what.substr(at)));
     }
-    return *found;
 }
 
 bool ParseRecord(const std::string& text, ReaderConfig& record) {
@@ -131,22 +168,33 @@ Json ProfileFromSettings(const config::Settings& settings) {
 }
 
 config::Settings SettingsFromProfile(const std::string& text) {
-    const Json profile = Json::parse(text, nullptr, false);
-    if (profile.is_discarded()) throw Failure(kExitBadInput, "profile: not a JSON document");
-    if (!profile.is_object()) throw Failure(kExitBadInput, "profile: not a JSON object");
+    const Json profile = Parse(text);
+    if (!profile.is_object())
+        throw Failure(kExitBadInput, kBadProfile, "profile: not a JSON object");
 
-    std::vector<std::string> known = {kTimeField, kSlotsField, kRecordField};
-    for (const Choice& c : Choices()) known.emplace_back(c.field);
-    for (const Switch& s : kSwitches) known.emplace_back(s.field);
+    // Every field but the record, in the order a printed profile has them.
+    std::vector<std::string> required;
+    const Json printed = ProfileFromSettings({});
+    for (const auto& [field, value] : printed.items()) {
+        if (field != kRecordField) required.push_back(field);
+    }
+    std::vector<std::string> unknown;
     for (const auto& [field, value] : profile.items()) {
-        if (std::find(known.begin(), known.end(), field) == known.end()) {
-            throw Failure(kExitBadInput, fmt::format("profile: unknown field \"{}\"", field));
+        if (field != kRecordField &&
+            std::find(required.begin(), required.end(), field) == required.end()) {
+            unknown.push_back(field);
         }
     }
+    RefuseAll(unknown, "unknown field {}", "unknown fields {}");
+    std::vector<std::string> missing;
+    for (const std::string& field : required) {
+        if (!profile.contains(field)) missing.push_back(field);
+    }
+    RefuseAll(missing, "field {} is missing", "fields {} are missing");
 
     config::Settings settings;
     for (const Choice& c : Choices()) {
-        const Json& value = Required(profile, c.field);
+        const Json& value = profile.at(c.field);
         const auto word = value.is_string()
                               ? std::find_if(c.words.begin(), c.words.end(),
                                              [&](const char* w) { return value == w; })
@@ -155,16 +203,16 @@ config::Settings SettingsFromProfile(const std::string& text) {
         settings.*c.member = static_cast<int>(word - c.words.begin());
     }
     for (const Switch& s : kSwitches) {
-        const Json& value = Required(profile, s.field);
+        const Json& value = profile.at(s.field);
         if (!value.is_boolean()) Refuse(s.field, value, "true or false");
         settings.*s.member = value.get<bool>();
     }
-    const Json& time = Required(profile, kTimeField);
+    const Json& time = profile.at(kTimeField);
     if (!time.is_number_integer() || time.get<int64_t>() < 0 || time.get<int64_t>() > 255) {
         Refuse(kTimeField, time, "a whole number 0 to 255 (tenths of a second)");
     }
     settings.ledTime = time.get<int>();
-    const Json& slots = Required(profile, kSlotsField);
+    const Json& slots = profile.at(kSlotsField);
     const auto slotsValid = [&] {
         if (!slots.is_string() || slots.get<std::string>().size() != 8) return false;
         const std::string bits = slots.get<std::string>();

@@ -7,6 +7,7 @@
 #include <atomic>
 #include <chrono>
 #include <condition_variable>
+#include <functional>
 #include <memory>
 #include <optional>
 #include <thread>
@@ -40,14 +41,51 @@ constexpr uint8_t kShortBeep = 0x03;
 constexpr uint8_t kLongBeep = 0xFF;
 
 const std::vector<std::string> kLogHeader = {
-    "time",           "port",   "device", "type", "serial", "firmware_before",
+    "time",           "port",   "device", "model", "type_code", "serial", "firmware_before",
     "firmware_after", "record", "result", "error"};
 
-// What every worker shares: the stop request, the screen and the log.
+using Json = nlohmann::ordered_json;
+
+// A port's line on the board: what it is doing now, and the result of the last
+// reader, which stays until the next reader arrives there.
+struct PortView {
+    std::string activity = "watching";  // watching, in use, upgrade, writing, remove, stopped
+    std::string detail;  // the reader being provisioned and how far, or the port's holder
+    std::string reader;  // the reader whose result is shown
+    std::string result;  // "OK", "FAILED: why"; empty before the first reader
+    bool ok = false;
+};
+
+// "COM5-COM9,COM12": the numbers in the order given, runs of neighbours joined.
+std::string PortRanges(const std::vector<int>& ports) {
+    std::string text;
+    for (size_t i = 0; i < ports.size();) {
+        size_t j = i;
+        while (j + 1 < ports.size() && ports[j + 1] == ports[j] + 1) ++j;
+        text += fmt::format("{}COM{}", text.empty() ? "" : ",", ports[i]);
+        if (j > i) text += fmt::format("-COM{}", ports[j]);
+        i = j + 1;
+    }
+    return text;
+}
+
+// The header, from the widest that fits the terminal: the title, then the
+// record, then the ports are left out, so that the counts always show.
+std::string FitHeader(const std::string& ports, const std::string& record,
+                      const std::string& counts, int columns) {
+    for (const std::string& header :
+         {"zantor station  " + ports + "  record " + record + "  " + counts,
+          ports + "  record " + record + "  " + counts, ports + "  " + counts}) {
+        if (FittingBytes(header, columns - 1) == header.size()) return header;
+    }
+    return counts;
+}
+
+// What every worker shares: the stop request, the screen, the events and the log.
 class Shared {
 public:
     Shared(Output& out, const std::vector<int>& ports, CsvLog* log)
-        : out(out), ports(ports), states(ports.size()), log(log) {}
+        : out(out), ports(ports), views(ports.size()), log(log) {}
 
     void Stop() {
         {
@@ -66,26 +104,61 @@ public:
         return wake.wait_for(lock, interval, [this] { return stopping; });
     }
 
-    void SetState(int port, const std::string& state) {
+    void Show(int port, const std::function<void(PortView&)>& change) {
         const std::lock_guard lock(mutex);
-        const auto at = std::find(ports.begin(), ports.end(), port) - ports.begin();
-        states[static_cast<size_t>(at)] = state;
+        change(views[Index(port)]);
         changed = true;
     }
-    void Event(int port, const std::string& text) {
-        if (!out.Live()) out.Line(fmt::format("{} COM{} {}", IsoTimeNow(false), port, text));
+    // An event of a port: a line off a terminal, an object with --json.
+    void Event(int port, const char* name, const std::string& text, const Json& fields = {}) {
+        if (out.Json()) {
+            Json event = {{"time", IsoTimeNow(false)}, {"event", name}, {"port", port}};
+            for (const auto& [key, value] : fields.items()) event[key] = value;
+            out.Line(JsonLine(event));
+        } else if (!out.Live()) {
+            out.Line(fmt::format("{} COM{} {}", IsoTimeNow(false), port, text));
+        }
     }
-    // The board: one line per port, redrawn when something changed.
-    void Draw(const std::string& header) {
-        std::vector<std::string> lines;
+    // The board: the header and one line per port, redrawn when something
+    // changed or the terminal was resized. When the ports do not fit the
+    // terminal's height, those with nothing to show share one line.
+    void Draw(const std::string& range, const std::string& record, const std::string& counts) {
+        if (!out.Live()) return;
+        const TerminalSize size = out.Size();
+        std::vector<BoardLine> lines;
         {
             const std::lock_guard lock(mutex);
-            if (!changed && header == lastHeader) return;
+            const std::string header = FitHeader(range, record, counts, size.columns);
+            if (!changed && header == lastHeader && size == lastSize) return;
             changed = false;
             lastHeader = header;
-            lines.push_back(header);
-            for (size_t i = 0; i < states.size(); ++i) {
-                lines.push_back(fmt::format("COM{:<3} {}", ports[i], states[i]));
+            lastSize = size;
+            lines.push_back({header});
+            // "COM12  remove   ZANTOR-40 00313  FAILED: ...": the columns close up
+            // on a narrow terminal, so that at 40 columns the result still shows.
+            const size_t labelWidth =
+                fmt::format("COM{}", *std::max_element(ports.begin(), ports.end())).size() + 2;
+            const size_t activityWidth = size.columns < 50 ? 9 : 10;
+            const size_t room = static_cast<size_t>(std::max(size.rows - 2, 1));
+            std::vector<int> idle;
+            for (size_t i = 0; i < views.size(); ++i) {
+                const int port = ports[i];
+                const PortView& view = views[i];
+                if (views.size() > room && view.detail.empty() && view.result.empty()) {
+                    idle.push_back(port);
+                } else {
+                    lines.push_back(Line(port, view, labelWidth, activityWidth));
+                }
+            }
+            if (!idle.empty()) {
+                lines.push_back(
+                    {fmt::format("{}  {}", PortRanges(idle),
+                                 views[Index(idle[0])].activity)});
+            }
+            if (lines.size() > room + 1) {
+                const size_t hidden = lines.size() - room;
+                lines.resize(room);
+                lines.push_back({fmt::format("and {} more lines", hidden)});
             }
         }
         out.Board(lines);
@@ -114,14 +187,35 @@ public:
     }
 
 private:
+    size_t Index(int port) const {
+        return static_cast<size_t>(std::find(ports.begin(), ports.end(), port) - ports.begin());
+    }
+
+    static BoardLine Line(int port, const PortView& view, size_t labelWidth, size_t activityWidth) {
+        BoardLine line;
+        line.text = fmt::format("{:<{}}{:<{}}", fmt::format("COM{}", port), labelWidth,
+                                view.activity, activityWidth);
+        if (!view.detail.empty()) {
+            line.text += view.detail;
+        } else if (!view.result.empty()) {
+            line.text += view.reader + "  ";
+            line.markFrom = line.text.size();
+            line.markSize = view.ok ? 2 : 6;  // "OK", "FAILED"
+            line.good = view.ok;
+            line.text += view.result;
+        }
+        return line;
+    }
+
     Output& out;
     const std::vector<int>& ports;
     std::mutex mutex;
     std::condition_variable wake;
     bool stopping = false;
-    std::vector<std::string> states;
+    std::vector<PortView> views;
     bool changed = true;
     std::string lastHeader;
+    TerminalSize lastSize;
     CsvLog* log;
     int readers = 0;
     int failed = 0;
@@ -132,26 +226,43 @@ private:
 session::UpgradeEvents BoardProgress(Shared& shared, int port, const std::string& reader) {
     return [&shared, port, reader](const session::UpgradeEvent& event) {
         using Kind = session::UpgradeEvent::Kind;
+        std::string detail;
         if (event.kind == Kind::BlockAcknowledged) {
-            shared.SetState(port, fmt::format("{}  upgrade: block {} of {} {:3d} %", reader,
-                                              std::min(event.step + 1, event.steps), event.steps,
-                                              event.step * 60 / event.steps));
+            detail =
+                fmt::format("{}  {:3d} %  block {} of {}", reader, event.step * 60 / event.steps,
+                            std::min(event.step + 1, event.steps), event.steps);
         } else if (event.kind == Kind::Closing) {
-            shared.SetState(port, fmt::format("{}  upgrade: reader restarting {:3d} %", reader,
-                                              60 + event.step * 40 / event.steps));
+            detail =
+                fmt::format("{}  {:3d} %  restarting", reader, 60 + event.step * 40 / event.steps);
+        } else {
+            return;
         }
+        shared.Show(port, [&](PortView& view) {
+            view.activity = "upgrade";
+            view.detail = detail;
+        });
     };
+}
+
+// Who holds a port, for its line: "picocom (pid 1234, lock file)".
+std::string HolderText(const CommErr& error) {
+    const PortHolder& holder = error.holder();
+    std::string text = holder.program.empty() ? "another program" : holder.program;
+    std::string about = holder.pid != 0 ? fmt::format("pid {}", holder.pid) : "";
+    if (!holder.how.empty()) about += (about.empty() ? "" : ", ") + holder.how;
+    return about.empty() ? text : fmt::format("{} ({})", text, about);
 }
 
 // One port: looks for a reader, provisions it, waits until it has gone.
 class Worker {
 public:
     Worker(Shared& shared, const PortSetup& setup, const StationOptions& options,
-           const ReaderConfig& record, int port)
+           const ReaderConfig& record, const std::optional<upgrade::Image>& image, int port)
         : shared(shared),
           setup(setup),
           options(options),
           record(record),
+          image(image),
           port(port),
           services(MakeSerialServices(setup)),
           reader(*services, session::AfterUpgrade::SamePort),
@@ -170,7 +281,10 @@ public:
             WaitUntilGone();
         }
         reader.Close();
-        shared.SetState(port, "stopped");
+        shared.Show(port, [](PortView& view) {
+            view.activity = "stopped";
+            view.detail.clear();
+        });
     }
 
 private:
@@ -178,10 +292,17 @@ private:
     // holds is shown as in use, with the holder, until it is given back.
     bool Arrived() {
         try {
-            shared.SetState(port, last.empty() ? "watching" : "watching   last: " + last);
+            shared.Show(port, [](PortView& view) {
+                view.activity = "watching";
+                view.detail.clear();
+            });
             return reader.Connect(port);
         } catch (const CommErr& error) {
-            shared.SetState(port, error.what());
+            shared.Show(port, [&](PortView& view) {
+                const bool held = error.kind() == CommErr::Kind::PortHeld;
+                view.activity = held ? "in use" : "watching";
+                view.detail = held ? HolderText(error) : error.what();
+            });
             return false;
         }
     }
@@ -189,45 +310,80 @@ private:
     void Provision() {
         const std::string name = fmt::format("{} {:05d}", ModelName(link), link.serialNumber);
         const uint16_t before = link.firmwareVersion;
-        std::vector<std::string> row = {IsoTimeNow(false),
-                                        fmt::format("COM{}", port),
-                                        DeviceOf(port, setup),
-                                        ModelName(link),
-                                        fmt::format("{:05d}", link.serialNumber),
-                                        std::to_string(before)};
-        shared.Event(port, fmt::format("{} firmware {}: identified", name, before));
+        const std::string device = DeviceOf(port, setup);
+        shared.Show(port, [&](PortView& view) {
+            view.activity = "writing";
+            view.detail = name;
+            view.reader = name;
+            view.result.clear();
+        });
+        shared.Event(port, "identified", fmt::format("{} firmware {}: identified", name, before),
+                     {{"device", device},
+                      {"type", link.typeCode},
+                      {"model", ModelName(link)},
+                      {"serial", link.serialNumber},
+                      {"firmware", before}});
         ExitCode code = kExitDone;
+        const char* kind = "";
         std::string error;
         try {
-            const std::optional<upgrade::Offer> due =
-                options.upgrade ? reader.UpgradeDue(CandidateImage(link, std::nullopt))
-                                : std::nullopt;
+            std::optional<upgrade::Offer> due;
+            if (options.upgrade || image) {
+                const std::optional<upgrade::Offer> candidate = CandidateImage(link, image);
+                if (candidate) CheckImage(candidate->image, link);
+                due = reader.UpgradeDue(candidate);
+            }
             if (due) {
-                CheckImage(due->image, link);
-                shared.Event(port, fmt::format("{}: upgrading to firmware {}", name,
-                                               upgrade::Version(due->image)));
+                const uint16_t version = upgrade::Version(due->image);
+                shared.Event(port, "upgrading",
+                             fmt::format("{}: upgrading to firmware {}", name, version),
+                             {{"serial", link.serialNumber}, {"image", version}});
                 UpgradeAndVerify(reader, due->image, BoardProgress(shared, port, name));
             }
-            shared.SetState(port, name + "  writing the configuration");
+            shared.Show(port, [&](PortView& view) {
+                view.activity = "writing";
+                view.detail = name;
+            });
             WriteAndVerify(reader, record);
         } catch (const Failure& failure) {
             code = failure.code;
+            kind = failure.kind;
             error = failure.what();
         } catch (const CommErr& failure) {
             code = ExitCodeOf(failure);
+            kind = KindOf(failure);
             error = MessageOf(failure);
             reader.Close();
         }
-        row.push_back(std::to_string(link.firmwareVersion));
-        row.push_back(HexBytes(record.data(), record.size()));
-        row.push_back(code == kExitDone ? "ok" : "failed");
-        row.push_back(error);
-        shared.Record(row, code);
         ShowOnReader(code == kExitDone);
+        // The row is the reader's when it is done with.
+        const std::string finished = IsoTimeNow(false);
+        const std::string recordText = HexBytes(record.data(), record.size());
+        const char* outcome = code == kExitDone ? "ok" : "failed";
+        shared.Record({finished, fmt::format("COM{}", port), device, ModelName(link),
+                       std::to_string(link.typeCode), fmt::format("{:05d}", link.serialNumber),
+                       std::to_string(before), std::to_string(link.firmwareVersion), recordText,
+                       outcome, error},
+                      code);
         const std::string result = code == kExitDone ? "OK" : fmt::format("FAILED: {}", error);
-        shared.Event(port, fmt::format("{}: {}", name, result));
-        last = fmt::format("{}  {}", name, result);
-        shared.SetState(port, last + (options.once ? "" : "  (remove the reader)"));
+        shared.Event(port, "result", fmt::format("{}: {}", name, result),
+                     {{"device", device},
+                      {"type", link.typeCode},
+                      {"model", ModelName(link)},
+                      {"serial", link.serialNumber},
+                      {"firmware_before", before},
+                      {"firmware_after", link.firmwareVersion},
+                      {"record", recordText},
+                      {"result", outcome},
+                      {"exit_code", static_cast<int>(code)},
+                      {"kind", code == kExitDone ? Json(nullptr) : Json(kind)},
+                      {"error", error}});
+        shared.Show(port, [&](PortView& view) {
+            view.activity = "remove";
+            view.detail.clear();
+            view.result = result;
+            view.ok = code == kExitDone;
+        });
     }
 
     void ShowOnReader(bool success) {
@@ -261,43 +417,39 @@ private:
             link.PollBytes(unread.data());
         }
         link.ClosePort();
-        if (!shared.Stopping()) shared.Event(port, "reader removed");
+        if (!shared.Stopping()) shared.Event(port, "removed", "reader removed");
     }
 
     Shared& shared;
     const PortSetup& setup;
     const StationOptions& options;
     const ReaderConfig& record;
+    const std::optional<upgrade::Image>& image;
     int port;
     std::unique_ptr<SerialServices> services;
     session::ReaderSession reader;
     Zantor50& link;
-    std::string last;  // the result of the last reader, shown while watching
 };
-
-// "COM1-COM6" or "COM3-COM6,COM9": runs of neighbouring numbers as ranges.
-std::string PortsText(const std::vector<int>& ports) {
-    std::string text;
-    for (size_t i = 0; i < ports.size();) {
-        size_t end = i + 1;
-        while (end < ports.size() && ports[end] == ports[end - 1] + 1) ++end;
-        text += fmt::format("{}COM{}", text.empty() ? "" : ",", ports[i]);
-        if (end - i > 1) text += fmt::format("-COM{}", ports[end - 1]);
-        i = end;
-    }
-    return text;
-}
 
 }  // namespace
 
 int RunStation(Output& out, const PortSetup& setup, const StationOptions& options) {
+    // Everything given is read and checked before a port is looked at or the
+    // log is touched.
     const ReaderConfig record = config::SettingsToRecord(
         SettingsFromProfile(ReadFileOrFail(options.profilePath, "profile")));
+    std::string imageFile;
+    std::optional<upgrade::Image> image;
+    if (!options.imagePath.empty()) {
+        imageFile = ReadFileOrFail(options.imagePath, "image");
+        image =
+            upgrade::Image(reinterpret_cast<const uint8_t*>(imageFile.data()), imageFile.size());
+        CheckIntact(*image);
+    }
     std::unique_ptr<CsvLog> log;
     if (!options.logPath.empty()) log = std::make_unique<CsvLog>(options.logPath, kLogHeader);
 
     Shared shared(out, options.ports, log.get());
-    const std::string watched = PortsText(options.ports);
     // Told from here rather than from the handler, so that the board is redrawn
     // below the message.
     CatchInterrupts(nullptr);
@@ -305,17 +457,26 @@ int RunStation(Output& out, const PortSetup& setup, const StationOptions& option
     std::vector<std::thread> threads;
     std::atomic<int> running{0};
     for (const int port : options.ports) {
-        workers.push_back(std::make_unique<Worker>(shared, setup, options, record, port));
+        workers.push_back(std::make_unique<Worker>(shared, setup, options, record, image, port));
         ++running;
         threads.emplace_back([&running, worker = workers.back().get()] {
             worker->Run();
             --running;
         });
     }
-    if (!out.Live()) {
-        out.Line(fmt::format("{} watching {}, record {}", IsoTimeNow(false), watched,
-                             HexBytes(record.data(), record.size())));
+    const std::string recordText = HexBytes(record.data(), record.size());
+    const std::string range = PortRanges(options.ports);
+    if (out.Json()) {
+        out.Line(JsonLine({{"time", IsoTimeNow(false)},
+                           {"event", "watching"},
+                           {"ports", options.ports},
+                           {"record", recordText}}));
+    } else if (!out.Live()) {
+        out.Line(fmt::format("{} watching {}, record {}", IsoTimeNow(false), range, recordText));
     }
+    const auto counts = [&](const char* state) {
+        return fmt::format("readers {}  failed {}{}", shared.Readers(), shared.Failed(), state);
+    };
     while (running > 0) {
         if (Interrupts() > 0 && !shared.Stopping()) {
             shared.Stop();
@@ -323,18 +484,21 @@ int RunStation(Output& out, const PortSetup& setup, const StationOptions& option
                 "zantor: stopping; readers being upgraded or written are finished first (Ctrl-C "
                 "again to stop at once)");
         }
-        shared.Draw(fmt::format("zantor station  {}  record {}  readers {}  failed {}{}", watched,
-                                HexBytes(record.data(), record.size()), shared.Readers(),
-                                shared.Failed(), shared.Stopping() ? "  stopping" : ""));
+        shared.Draw(range, recordText, counts(shared.Stopping() ? "  stopping" : ""));
         std::this_thread::sleep_for(kScreenInterval);
     }
     for (std::thread& thread : threads) thread.join();
-    shared.Draw(fmt::format("zantor station  {}  stopped", watched));
-    const std::string summary =
-        fmt::format("{} readers, {} failed", shared.Readers(), shared.Failed());
-    out.Message(summary);
+    shared.Draw(range, recordText, counts("  stopped"));
+    if (out.Json()) {
+        out.Line(JsonLine({{"time", IsoTimeNow(false)},
+                           {"event", "stopped"},
+                           {"readers", shared.Readers()},
+                           {"failed", shared.Failed()}}));
+    }
+    out.Message(fmt::format("{} readers, {} failed", shared.Readers(), shared.Failed()));
     if (options.once && shared.Readers() == 0) {
-        throw Failure(kExitNoReader, "no reader found on the watched ports");
+        throw Failure(kExitNoReader,
+                      fmt::format("Nie podłączony żaden czytnik. (no reader on {})", range));
     }
     return shared.Worst();
 }

@@ -13,14 +13,19 @@ std::optional<upgrade::Offer> CandidateImage(const Zantor50& link,
     return upgrade::BuiltInImageFor(link.typeCode);
 }
 
-void CheckImage(upgrade::Image image, const Zantor50& link) {
+void CheckIntact(upgrade::Image image) {
     if (!upgrade::IsIntact(image)) {
-        throw Failure(kExitBadInput, "Błąd pliku upgrade. (the image fails its integrity check)");
+        throw Failure(kExitBadInput, "bad_image",
+                      "Błąd pliku upgrade. (the image fails its integrity check)");
     }
+}
+
+void CheckImage(upgrade::Image image, const Zantor50& link) {
+    CheckIntact(image);
     // A file for another type would leave the reader without working firmware.
     const uint16_t imageType = upgrade::TypeCode(image);
     if (imageType != link.typeCode) {
-        throw Failure(kExitBadInput,
+        throw Failure(kExitBadInput, "bad_image",
                       fmt::format("the image is for reader type {}, the reader is of type {}",
                                   imageType, link.typeCode));
     }

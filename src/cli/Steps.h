@@ -14,6 +14,8 @@ namespace cli {
 std::optional<upgrade::Offer> CandidateImage(const Zantor50& link,
                                              std::optional<upgrade::Image> given);
 
+// Refuses (bad input) an image that fails the integrity check.
+void CheckIntact(upgrade::Image image);
 // Refuses (bad input) an image that fails the integrity check or is made for
 // another type of reader than the one identified.
 void CheckImage(upgrade::Image image, const Zantor50& link);

@@ -27,6 +27,9 @@ Exit codes:
   7  port in use (another program holds the port; nothing was written)
   130 stopped by a second Ctrl-C
 
+With --json, results are JSON (one object per line for monitor, send and
+station) and a failure is an object with its exit code, kind and message.
+
 Ports: COM n is looked up as by Zantor_Cfg: the per-user port folder
 /tmp/zantor_cfg-<uid>/, then the system's serial ports. ZANTOR_PORT_FOLDER=DIR
 uses DIR instead and turns the system's ports off (for emulators and tests).
@@ -150,8 +153,10 @@ int main(int argc, char** argv) {
     bool dryRun = false;
     std::string profile;
     set->add_flag("--dry-run", dryRun, "print the 17 bytes that would be sent, send nothing");
-    set->add_option("PROFILE", profile, "profile (JSON) as printed by config get --json")
+    set->add_option("PROFILE", profile,
+                    "profile (JSON) as printed by config get --json; - reads stdin")
         ->required();
+    set->add_flag("-j,--json", json, "print what was written as JSON");
 
     CLI::App* upgradeCmd = app.add_subcommand(
         "upgrade", "Bring the reader's firmware up to date, as the window offers it.");
@@ -160,6 +165,7 @@ int main(int argc, char** argv) {
     bool yes = false;
     upgradeCmd->add_option("--image", image, "image file (default: the built-in one for the type)");
     upgradeCmd->add_flag("-y,--yes", yes, "do not ask");
+    upgradeCmd->add_flag("-j,--json", json, "print how it ended as JSON");
 
     CLI::App* monitorCmd = app.add_subcommand(
         "monitor", "What the reader sends, one timestamped line each, as the Test page shows it.");
@@ -167,6 +173,7 @@ int main(int argc, char** argv) {
     double duration = 0;
     monitorCmd->add_option("--duration", duration, "seconds (default: until Ctrl-C)")
         ->check(Seconds());
+    monitorCmd->add_flag("-j,--json", json, "one JSON object per line");
 
     CLI::App* send = app.add_subcommand(
         "send", "The Test page's commands: T card in field, M identification, L LEDs and buzzer.");
@@ -185,12 +192,14 @@ int main(int argc, char** argv) {
     send->add_option("--buzzer", l.buzzer, "L: eight 60 ms slots, the first leftmost")
         ->capture_default_str()
         ->check(BuzzerSlots());
+    send->add_flag("-j,--json", json, "one JSON object per line");
 
     CLI::App* station = app.add_subcommand(
         "station", "Provision every reader that appears: upgrade, write the profile, log a row.");
     cli::StationOptions stationOptions;
     std::string ports = "1-32";
-    station->add_option("--profile", stationOptions.profilePath, "profile to write")->required();
+    station->add_option("--profile", stationOptions.profilePath, "profile to write; - reads stdin")
+        ->required();
     station
         ->add_option("--ports", ports,
                      "ports to watch: COM numbers, ranges and device paths, by commas "
@@ -199,9 +208,13 @@ int main(int argc, char** argv) {
         ->capture_default_str();
     station->add_flag("--upgrade", stationOptions.upgrade,
                       "upgrade readers whose firmware is older than the built-in image");
+    station->add_option("--image", stationOptions.imagePath,
+                        "upgrade with this image file instead (implies --upgrade)");
     station->add_option("--log", stationOptions.logPath, "CSV file, one row per reader (appended)");
     station->add_flag("--once", stationOptions.once,
                       "provision the readers present now and exit (0: all succeeded)");
+    station->add_flag("-j,--json", json,
+                      "events as JSON, one object per line, instead of the board");
 
     CLI::App* doctor = app.add_subcommand(
         "doctor",
@@ -215,8 +228,16 @@ int main(int argc, char** argv) {
             return cli::kExitUsage;
         }
         const int code = app.exit(error);
-        return code == 0 ? cli::kExitDone : cli::kExitUsage;
+        if (code == 0) return cli::kExitDone;
+        const std::vector<std::string> args(argv + 1, argv + argc);
+        if (std::find(args.begin(), args.end(), "--json") != args.end() ||
+            std::find(args.begin(), args.end(), "-j") != args.end()) {
+            out.SetJson(true);
+            out.FailureObject(cli::kExitUsage, "usage", error.what());
+        }
+        return cli::kExitUsage;
     }
+    out.SetJson(json);
 
     try {
         cli::PortSetup setup = cli::PortSetupFromEnvironment();
@@ -242,10 +263,10 @@ int main(int argc, char** argv) {
         if (*monitorCmd) return cli::RunMonitor(context, port, duration);
         return cli::RunSend(context, port, commands, l);
     } catch (const cli::Failure& failure) {
-        out.Message(std::string("zantor: ") + failure.what());
+        out.Fail(failure.code, failure.kind, failure.what());
         return failure.code;
     } catch (const CommErr& error) {
-        out.Message("zantor: " + cli::MessageOf(error));
+        out.Fail(cli::ExitCodeOf(error), cli::KindOf(error), cli::MessageOf(error));
         return cli::ExitCodeOf(error);
     }
 }

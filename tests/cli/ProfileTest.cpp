@@ -65,6 +65,12 @@ INSTANTIATE_TEST_SUITE_P(
     Profiles, ProfileRefusalTest,
     testing::Values(
         Refusal{"NotJson", "{\"output\": ", "not a JSON document"},
+        Refusal{"NotJsonAtLine3", "{\n  \"output\": \"ascii\",\n  \"cr_lf\": yes\n}",
+                "not a JSON document: line 3, column 12: syntax error"},
+        Refusal{"FieldTwice", "{\"buzzer\": false, " + kInitial.dump().substr(1),
+                "field \"buzzer\" is given twice"},
+        Refusal{"FieldsMissing", "{\"output\": \"ascii\"}",
+                "fields \"binary_signalling\", \"ascii_format\", \"number_size\", \"cr_lf\","},
         Refusal{"NotAnObject", "[1, 2]", "not a JSON object"},
         Refusal{"UnknownField", With("colour", "blue"), "unknown field \"colour\""},
         Refusal{"MissingField", Without("cr_lf"), "field \"cr_lf\" is missing"},

@@ -6,9 +6,12 @@
 
 #include <algorithm>
 #include <chrono>
+#include <cstdio>
 #include <filesystem>
 #include <fstream>
+#include <functional>
 #include <memory>
+#include <regex>
 #include <sstream>
 #include <string>
 #include <thread>
@@ -42,16 +45,17 @@ protected:
     }
 
     void Start(simtest::ProgramRun& run, const std::vector<std::string>& args,
-               const std::string& portFolder = "") {
+               const std::string& input = "/dev/null", const std::string& portFolder = "") {
         ASSERT_TRUE(
             run.Start(ZANTOR_PATH, args,
-                      {"ZANTOR_PORT_FOLDER=" + (portFolder.empty() ? folder.Path() : portFolder)}));
+                      {"ZANTOR_PORT_FOLDER=" + (portFolder.empty() ? folder.Path() : portFolder)},
+                      input));
     }
 
-    Result Zantor(const std::vector<std::string>& args, int timeoutMs = 30000,
-                  const std::string& portFolder = "") {
+    Result Zantor(const std::vector<std::string>& args, const std::string& input = "/dev/null",
+                  int timeoutMs = 30000, const std::string& portFolder = "") {
         simtest::ProgramRun run;
-        Start(run, args, portFolder);
+        Start(run, args, input, portFolder);
         Result result;
         result.code = run.WaitExit(timeoutMs).value_or(-1);
         result.out = run.Out();
@@ -100,11 +104,50 @@ protected:
     std::vector<std::unique_ptr<SimProcess>> sims;
 };
 
+// A terminal of the test's own for the station's board: one tmux window on a
+// private server, 24 rows high, whose screen is read with its colours.
+class Terminal {
+public:
+    Terminal(const std::string& folder, int columns, const std::string& command)
+        : socket(folder + "/tmux") {
+        Tmux("new-session -d -x " + std::to_string(columns) + " -y 24 '" + command +
+             "; sleep 600'");
+    }
+    ~Terminal() { Tmux("kill-server"); }
+    void Resize(int columns) { Tmux("resize-window -x " + std::to_string(columns) + " -y 24"); }
+
+    // The screen once judge finds nothing wrong with it (or after 20 s), and
+    // what judge says of it.
+    std::pair<std::string, std::string> Screen(
+        const std::function<std::string(const std::string&)>& judge) {
+        std::string screen;
+        std::string wrong;
+        for (int wait = 0; wait < 200; ++wait) {
+            screen = Tmux("capture-pane -p -e");
+            if ((wrong = judge(screen)).empty()) break;
+            std::this_thread::sleep_for(std::chrono::milliseconds(100));
+        }
+        return {screen, wrong};
+    }
+
+private:
+    std::string Tmux(const std::string& args) {
+        std::string text;
+        std::FILE* pipe =
+            popen(("env -u TMUX tmux -f /dev/null -S " + socket + " " + args).c_str(), "r");
+        for (int c; pipe != nullptr && (c = std::fgetc(pipe)) != EOF;) text += static_cast<char>(c);
+        if (pipe != nullptr) pclose(pipe);
+        return text;
+    }
+    std::string socket;
+};
+
 struct Case {
     std::vector<std::string> args;
     int code;
     std::string out;  // contained in stdout
     std::string err;  // contained in stderr
+    std::string input = "/dev/null";
 };
 
 TEST_F(ZantorTest, CommandsPrintAndExitAsDocumented) {
@@ -126,16 +169,34 @@ TEST_F(ZantorTest, CommandsPrintAndExitAsDocumented) {
     std::filesystem::remove(folder.Entry("com10"));
     const std::string profile =
         File("profile.json", Zantor({"config", "get", "--port", "3", "--json"}).out);
+    const std::string image50 = ZANTOR_FIRMWARE_DIR "/zantor50.bin";
     const std::vector<Case> cases = {
         {{"ports"}, 0, "COM3   /dev/pts/", ""},
         {{"ports", "--probe"}, 0, "port folder  free, ZANTOR-40 serial 00313 firmware 7", ""},
         {{"identify"}, 0, "): ZANTOR-40 (type 1064), serial 00313, firmware 7", ""},
         {{"identify", "--port", "3", "--json"}, 0, "\"serial\": 313,\n  \"firmware\": 7\n}", ""},
-        {{"identify", "--port", "7"}, 3, "", "no reader answers on COM7"},
+        {{"identify", "--port", "7"},
+         3,
+         "",
+         "zantor: Nie podłączony żaden czytnik. (no reader answers on COM7)"},
+        {{"identify", "--port", "7", "--json"},
+         3,
+         "{\"event\":\"error\",\"exit_code\":3,\"kind\":\"no_reader\",\"message\":\"Nie ",
+         ""},
         {{"config", "get", "--port", "3"}, 0, "record:               01 C0 05 03 60 00 03 00", ""},
         {{"config", "get", "--port", "8"}, 4, "", "did not answer the configuration read"},
         {{"config", "set", "--port", "3"}, 2, "", "PROFILE is required"},
+        {{"config", "set", "--port", "3", "/tmp"},
+         6,
+         "",
+         "cannot read the profile /tmp: Is a directory"},
+        {{"config", "set", "--dry-run", "-"}, 0, "11 00 43 01 C0 05 03 60 00 03 00", "", profile},
+        {{"upgrade", "--image", "none.bin"}, 6, "", "image none.bin: No such file or directory"},
         {{"upgrade", "--port", "3", "--yes"}, 0, "firmware 7 is up to date (image 7)", ""},
+        {{"upgrade", "--port", "3", "--yes", "--json"},
+         0,
+         "\"firmware_after\": 7,\n  \"image\": 7,\n  \"result\": \"up_to_date\"\n}",
+         ""},
         {{"upgrade", "--port", "3", "--yes", "--image", File("short.bin", "ZANTOR")},
          6,
          "",
@@ -173,11 +234,28 @@ TEST_F(ZantorTest, CommandsPrintAndExitAsDocumented) {
          4,
          "watching COM4,COM3,",
          "2 readers, 1 failed"},
+        {{"send", "--port", "3", "T", "--json"},
+         0,
+         "\"direction\":\"received\",\"bytes\":\"06 00 D4 00 5F AC\",\"lines\":[\"Odebrane: ",
+         ""},
+        {{"send", "--port", "3", "X", "--json"},
+         2,
+         "\"exit_code\":2,\"kind\":\"usage\"",
+         "COMMAND"},
+        {{"station", "--profile", profile, "--ports", "3", "--once", "--image", image50},
+         6,
+         "FAILED: the image is for reader type 2098, the reader is of type 1064",
+         ""},
+        {{"station", "--profile", profile, "--log", File("old.csv", "time,port,type\r\n")},
+         2,
+         "",
+         "old.csv has other columns (time,port,type); give a new file with --log"},
         {{"config", "set", "--port", "4", profile},
          4,
          "",
          "zantor: Błąd komunikacji. (the reader refused the configuration write ('C') with "
          "status 1)"},
+        {{"config", "set", "--port", "4", profile, "--json"}, 4, "\"kind\":\"refused\"", ""},
         {{"upgrade", "--port", "5", "--yes"},
          4,
          "",
@@ -187,7 +265,7 @@ TEST_F(ZantorTest, CommandsPrintAndExitAsDocumented) {
         {{"ports", "--probe"}, 0, "port folder  held (exclusive)", ""},
     };
     for (const Case& c : cases) {
-        const Result result = Zantor(c.args);
+        const Result result = Zantor(c.args, c.input);
         SCOPED_TRACE(c.args[0] + " " + c.args.back());
         EXPECT_EQ(result.code, c.code) << result.err;
         EXPECT_NE(result.out.find(c.out), std::string::npos) << result.out;
@@ -198,17 +276,18 @@ TEST_F(ZantorTest, CommandsPrintAndExitAsDocumented) {
     mkdir(loose.c_str(), 0700);
     chmod(loose.c_str(), 0755);
     EXPECT_NE(
-        Zantor({"ports"}, 30000, loose)
+        Zantor({"ports"}, "/dev/null", 30000, loose)
             .err.find("zantor: ZANTOR_PORT_FOLDER=" + loose + " is not used: its mode is 0755"),
         std::string::npos);
 
     // A card shown while the monitor runs, as the Test page would log it.
     simtest::ProgramRun monitor;
-    Start(monitor, {"monitor", "--port", "3", "--duration", "1.5"});
+    Start(monitor, {"monitor", "--port", "3", "--duration", "1.5", "--json"});
     std::this_thread::sleep_for(std::chrono::milliseconds(700));
     sims.front()->SendLine("c");
     EXPECT_EQ(monitor.WaitExit(10000), 0);
-    EXPECT_NE(monitor.Out().find("Z  0004886718345<CR><LF>\n"), std::string::npos) << monitor.Out();
+    EXPECT_NE(monitor.Out().find("\"lines\":[\"0004886718345<CR><LF>\"]}\n"), std::string::npos)
+        << monitor.Out();
 }
 
 TEST_F(ZantorTest, UpgradeBringsAnOutdatedReaderUpToDate) {
@@ -287,25 +366,31 @@ TEST_F(ZantorTest, StationProvisionsFourReadersAtOnce) {
     const std::string profile =
         File("profile.json", Zantor({"config", "get", "--port", "1", "--json"}).out);
     const std::string log = folder.Entry("log.csv");
-    const Result result = Zantor(
-        {"station", "--profile", profile, "--ports", "1-6", "--upgrade", "--once", "--log", log});
+    const Result result = Zantor({"station", "--profile", profile, "--ports", "1-6", "--upgrade",
+                                  "--once", "--log", log, "--json"});
     EXPECT_EQ(result.code, 4) << result.err;
     EXPECT_NE(result.err.find("5 readers, 2 failed"), std::string::npos) << result.err;
+    EXPECT_NE(result.out.find("\"result\":\"failed\",\"exit_code\":4,\"kind\":\"short_write\""),
+              std::string::npos)
+        << result.out;
+    EXPECT_NE(result.out.find("\"event\":\"stopped\",\"readers\":5,\"failed\":2}"),
+              std::string::npos);
 
     std::vector<std::string> rows = Rows(log, 6);
     ASSERT_EQ(rows.size(), 6u);
     EXPECT_EQ(rows[0],
-              "time,port,device,type,serial,firmware_before,firmware_after,record,result,error\r");
+              "time,port,device,model,type_code,serial,firmware_before,firmware_after,record,"
+              "result,error\r");
     std::sort(rows.begin() + 1, rows.end(), [](const std::string& a, const std::string& b) {
         return a.substr(a.find(",COM")) < b.substr(b.find(",COM"));
     });
     const std::vector<std::string> expected = {
-        ",ZANTOR-40,00313,7,7,01 C0 05 03 60 00 03 00,ok,\r",
-        ",ZANTOR-40,00077,6,7,01 C0 05 03 60 00 03 00,ok,\r",
-        ",ZANTOR-40,00099,7,7,01 C0 05 03 60 00 03 00,failed,Błąd komunikacji. (the "
+        ",ZANTOR-40,1064,00313,7,7,01 C0 05 03 60 00 03 00,ok,\r",
+        ",ZANTOR-40,1064,00077,6,7,01 C0 05 03 60 00 03 00,ok,\r",
+        ",ZANTOR-40,1064,00099,7,7,01 C0 05 03 60 00 03 00,failed,Błąd komunikacji. (the "
         "configuration read ('c') could not be written whole; the port was closed)\r",
-        ",ZANTOR-50,00453,8,8,01 C0 05 03 60 00 03 00,ok,\r",
-        ",ZANTOR-40,00055,6,6,01 C0 05 03 60 00 03 00,failed,\"after the upgrade the reader "
+        ",ZANTOR-50,2098,00453,8,8,01 C0 05 03 60 00 03 00,ok,\r",
+        ",ZANTOR-40,1064,00055,6,6,01 C0 05 03 60 00 03 00,failed,\"after the upgrade the reader "
         "reports firmware 6, not 7\"\r"};
     for (size_t i = 0; i < expected.size(); ++i) {
         const std::string& row = rows[i + 1];
@@ -345,6 +430,50 @@ TEST_F(ZantorTest, StationTakesTheNextReaderOnlyOnceTheLastHasGone) {
     EXPECT_EQ(station.WaitExit(10000), 0);
     EXPECT_NE(station.Err().find("stopping"), std::string::npos) << station.Err();
     EXPECT_NE(station.Out().find("COM3 reader removed"), std::string::npos) << station.Out();
+}
+
+TEST_F(ZantorTest, StationBoardKeepsResultsAndFitsTheTerminal) {
+    Sim(3);
+    Sim(12, {"--status", "C=1"});
+    const std::string profile =
+        File("profile.json", Zantor({"config", "get", "--port", "3", "--json"}).out);
+    const std::string station = "env ZANTOR_PORT_FOLDER=" + folder.Path() + " " + ZANTOR_PATH +
+                                " station --ports 3-12 --profile " + profile;
+    // One header with the counts whole, every line within the width, each
+    // port's result kept, and OK and FAILED in colour or not.
+    const auto judge = [](int columns, bool colour, const char* activity) {
+        return [=](const std::string& screen) -> std::string {
+            const std::string plain = std::regex_replace(screen, std::regex("\033\\[[0-9;]*m"), "");
+            std::istringstream lines(plain);
+            int headers = 0;
+            for (std::string line; std::getline(lines, line);) {
+                headers += line.find("readers 2  failed 1") != std::string::npos;
+                const auto width = std::count_if(line.begin(), line.end(),
+                                                 [](char c) { return (c & 0xC0) != 0x80; });
+                if (width >= columns) return "too wide: " + line;
+            }
+            for (const std::string& part :
+                 {std::string("COM3 +") + activity + " +ZANTOR-40 00313  OK",
+                  std::string("COM12 +") + activity + " +ZANTOR-40 00313  FAILED"}) {
+                if (!std::regex_search(plain, std::regex(part))) return "no " + part;
+            }
+            if (headers != 1) return std::to_string(headers) + " headers";
+            const bool coloured = screen.find("\033[32mOK") != std::string::npos &&
+                                  screen.find("\033[31mFAILED") != std::string::npos;
+            return coloured == colour ? "" : "colour is not as asked";
+        };
+    };
+    {
+        Terminal once(folder.Path(), 40, "env -u NO_COLOR " + station + " --once");
+        const auto [screen, wrong] = once.Screen(judge(40, true, "stopped"));
+        EXPECT_EQ(wrong, "") << screen;
+    }
+    Terminal running(folder.Path(), 120, "NO_COLOR=1 " + station);
+    for (const int columns : {120, 80, 40}) {
+        running.Resize(columns);
+        const auto [screen, wrong] = running.Screen(judge(columns, false, "remove"));
+        EXPECT_EQ(wrong, "") << columns << " columns:\n" << screen;
+    }
 }
 
 }  // namespace

@@ -27,6 +27,7 @@ for program in Zantor_Cfg zantor zantor_sim; do
     [ -x "$root/usr/bin/$program" ] || fail "no /usr/bin/$program"
     [ -f "$root/usr/share/man/man1/$program.1.gz" ] || fail "no manual page of $program"
 done
+[ -f "$root/usr/share/bash-completion/completions/zantor" ] || fail "no bash completion of zantor"
 for file in copyright changelog.gz README.md; do
     [ -f "$root/usr/share/doc/zantor-cfg/$file" ] || fail "no /usr/share/doc/zantor-cfg/$file"
 done

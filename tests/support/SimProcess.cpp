@@ -224,7 +224,7 @@ ProgramRun::~ProgramRun() {
 }
 
 bool ProgramRun::Start(const std::string& path, const std::vector<std::string>& args,
-                       const std::vector<std::string>& environment) {
+                       const std::vector<std::string>& environment, const std::string& input) {
     const auto makeFile = [](std::string& name) {
         std::string pattern = "/tmp/zantor_program_run.XXXXXX";
         const int fd = mkstemp(pattern.data());
@@ -235,7 +235,7 @@ bool ProgramRun::Start(const std::string& path, const std::vector<std::string>& 
     const int err = makeFile(errPath);
     posix_spawn_file_actions_t actions;
     posix_spawn_file_actions_init(&actions);
-    posix_spawn_file_actions_addopen(&actions, STDIN_FILENO, "/dev/null", O_RDONLY, 0);
+    posix_spawn_file_actions_addopen(&actions, STDIN_FILENO, input.c_str(), O_RDONLY, 0);
     posix_spawn_file_actions_adddup2(&actions, out, STDOUT_FILENO);
     posix_spawn_file_actions_adddup2(&actions, err, STDERR_FILENO);
     std::vector<std::string> all = {path};

@@ -74,8 +74,9 @@ private:
 };
 
 // Another of the project's programs as a child (zantor), with extra environment
-// variables; its standard output and error go to files of their own, so a test
-// can tell what a script would read from the messages.
+// variables and its standard input read from a file; its standard output and
+// error go to files of their own, so a test can tell what a script would read
+// from the messages.
 class ProgramRun {
 public:
     ProgramRun() = default;
@@ -84,7 +85,7 @@ public:
     ProgramRun& operator=(const ProgramRun&) = delete;
 
     bool Start(const std::string& path, const std::vector<std::string>& args,
-               const std::vector<std::string>& environment);
+               const std::vector<std::string>& environment, const std::string& input = "/dev/null");
     void Signal(int signal) const;
     pid_t Pid() const { return pid; }
     // The exit status once ended within timeoutMs (128 + n for signal n).

@@ -1,10 +1,13 @@
 #include "Platform.h"
 
 #include <signal.h>
+#include <sys/ioctl.h>
 #include <unistd.h>
 
 #include <atomic>
+#include <cstdlib>
 #include <cstring>
+#include <string_view>
 #include <utility>
 
 #include "ComPorts.h"
@@ -115,6 +118,22 @@ std::vector<PortInfo> ListPorts(const PortSetup& setup) {
 }
 
 bool IsTerminal(std::FILE* stream) { return isatty(fileno(stream)) == 1; }
+
+bool ColourTerminal(std::FILE* stream) {
+    const char* term = std::getenv("TERM");
+    return IsTerminal(stream) && term != nullptr && *term != '\0' &&
+           std::string_view(term) != "dumb";
+}
+
+TerminalSize TerminalSizeOf(std::FILE* stream) {
+    winsize size{};
+    TerminalSize result;
+    if (ioctl(fileno(stream), TIOCGWINSZ, &size) == 0 && size.ws_col > 0 && size.ws_row > 0) {
+        result.columns = size.ws_col;
+        result.rows = size.ws_row;
+    }
+    return result;
+}
 
 void CatchInterrupts(const char* firstMessage) {
     interruptMessage = firstMessage;

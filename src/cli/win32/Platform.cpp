@@ -81,6 +81,20 @@ bool IsTerminal(std::FILE* stream) {
            SetConsoleMode(console, mode | ENABLE_VIRTUAL_TERMINAL_PROCESSING) != 0;
 }
 
+// Windows has no TERM; a console that takes the escape sequences shows colour.
+bool ColourTerminal(std::FILE* stream) { return IsTerminal(stream); }
+
+TerminalSize TerminalSizeOf(std::FILE* stream) {
+    HANDLE console = reinterpret_cast<HANDLE>(_get_osfhandle(_fileno(stream)));
+    CONSOLE_SCREEN_BUFFER_INFO info{};
+    TerminalSize result;
+    if (GetConsoleScreenBufferInfo(console, &info) != 0) {
+        result.columns = info.srWindow.Right - info.srWindow.Left + 1;
+        result.rows = info.srWindow.Bottom - info.srWindow.Top + 1;
+    }
+    return result;
+}
+
 void CatchInterrupts(const char* firstMessage) {
     interruptMessage = firstMessage;
     SetConsoleCtrlHandler(OnInterrupt, TRUE);
