@@ -152,8 +152,7 @@ public:
             }
             if (!idle.empty()) {
                 lines.push_back(
-                    {fmt::format("{}  {}", PortRanges(idle),
-                                 views[Index(idle[0])].activity)});
+                    {fmt::format("{}  {}", PortRanges(idle), views[Index(idle[0])].activity)});
             }
             if (lines.size() > room + 1) {
                 const size_t hidden = lines.size() - room;

@@ -46,10 +46,9 @@ protected:
 
     void Start(simtest::ProgramRun& run, const std::vector<std::string>& args,
                const std::string& input = "/dev/null", const std::string& portFolder = "") {
-        ASSERT_TRUE(
-            run.Start(ZANTOR_PATH, args,
-                      {"ZANTOR_PORT_FOLDER=" + (portFolder.empty() ? folder.Path() : portFolder)},
-                      input));
+        ASSERT_TRUE(run.Start(
+            ZANTOR_PATH, args,
+            {"ZANTOR_PORT_FOLDER=" + (portFolder.empty() ? folder.Path() : portFolder)}, input));
     }
 
     Result Zantor(const std::vector<std::string>& args, const std::string& input = "/dev/null",
