@@ -4,9 +4,18 @@
 #include <exception>
 
 #include "MainWin.h"
-#include "PosixSerialServices.h"
 #include "QtDialogs.h"
 #include "WorkWin.h"
+
+// The one thing that differs between the platforms: the serial services behind
+// the window.
+#ifdef _WIN32
+#include "Win32SerialServices.h"
+using PlatformSerialServices = Win32SerialServices;
+#else
+#include "PosixSerialServices.h"
+using PlatformSerialServices = PosixSerialServices;
+#endif
 
 namespace {
 
@@ -48,7 +57,7 @@ int main(int /*argc*/, char* argv[]) {
     const QString name = QFileInfo(QCoreApplication::applicationFilePath()).completeBaseName();
     QCoreApplication::setApplicationName(name.isEmpty() ? QStringLiteral("Zantor_Cfg") : name);
     try {
-        PosixSerialServices services;
+        PlatformSerialServices services;
         QtDialogs dialogs;
         TMainWin mainWin(services, dialogs);
         TWorkWin workWin;
