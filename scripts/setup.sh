@@ -15,8 +15,8 @@ packages=(
   dpkg-dev fakeroot lintian desktop-file-utils appstream man-db groff-base librsvg2-bin
   # the Windows builds and their tests under Wine: the window's Qt is built from
   # Debian's qtbase source (scripts/qt-windows.sh), the installer with NSIS, the
-  # window driven through X with xdotool
-  g++-mingw-w64-x86-64-posix wine wine64 nsis xdotool
+  # window driven through X with xdotool, on Wine's own fonts
+  g++-mingw-w64-x86-64-posix wine wine64 fonts-wine fonts-liberation nsis xdotool
 )
 if [ "${ZANTOR_WITH_VALGRIND:-0}" = 1 ]; then
   packages+=(valgrind)
