@@ -10,6 +10,8 @@
 // The one thing that differs between the platforms: the serial services behind
 // the window.
 #ifdef _WIN32
+#include <windows.h>
+
 #include "Win32SerialServices.h"
 using PlatformSerialServices = Win32SerialServices;
 #else
@@ -42,6 +44,20 @@ public:
     }
 };
 
+#ifdef _WIN32
+// Under Wine, Qt's GDI font engine leaves the text of line edits undrawn; its
+// FreeType engine, built in, draws every text. Windows keeps Qt's default.
+void ChooseFontEngine() {
+    const HMODULE ntdll = GetModuleHandleW(L"ntdll.dll");
+    if (ntdll != nullptr && GetProcAddress(ntdll, "wine_get_version") != nullptr &&
+        qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM")) {
+        qputenv("QT_QPA_PLATFORM", "windows:fontengine=freetype");
+    }
+}
+#else
+void ChooseFontEngine() {}
+#endif
+
 }  // namespace
 
 int main(int /*argc*/, char* argv[]) {
@@ -49,6 +65,7 @@ int main(int /*argc*/, char* argv[]) {
     // the program's own name reaches it, so that options such as -reverse or
     // -style change nothing. The platform is chosen through QT_QPA_PLATFORM as
     // usual.
+    ChooseFontEngine();
     int qtArgc = 1;
     char* qtArgv[] = {argv[0], nullptr};
     ZantorApplication app(qtArgc, qtArgv);
