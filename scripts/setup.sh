@@ -13,8 +13,10 @@ packages=(
   libcli11-dev nlohmann-json3-dev libfmt-dev tmux
   # the Debian package and its checks
   dpkg-dev fakeroot lintian desktop-file-utils appstream man-db groff-base librsvg2-bin
-  # the Windows build of zantor and its tests under Wine
-  g++-mingw-w64-x86-64-posix wine wine64
+  # the Windows builds and their tests under Wine: the window's Qt is built from
+  # Debian's qtbase source (scripts/qt-windows.sh), the installer with NSIS, the
+  # window driven through X with xdotool, on Wine's own fonts
+  g++-mingw-w64-x86-64-posix wine wine64 fonts-wine fonts-liberation nsis xdotool
 )
 if [ "${ZANTOR_WITH_VALGRIND:-0}" = 1 ]; then
   packages+=(valgrind)

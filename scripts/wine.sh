@@ -14,19 +14,22 @@
 #   a pseudo-terminal (/dev/pts/N) is removed.
 # Link COM n to an emulator yourself: ln -s /dev/pts/5 PREFIX/dosdevices/com3
 #
-# With no COMMAND it only makes sure that the prefix exists. Wine runs headless
-# and offline: no display, no debug output, no Mono or Gecko installers, and no
-# menu entries or file associations written to the user's home.
+# With no COMMAND it only makes sure that the prefix exists. Wine runs offline:
+# no debug output, no Mono or Gecko installers, and no menu entries or file
+# associations written to the user's home. It runs headless unless
+# ZANTOR_WINE_DISPLAY names an X display for its windows: a private one, such
+# as xvfb-run's.
 set -euo pipefail
 
 if [ $# -lt 1 ]; then
-  sed -n '2,19s/^# \{0,1\}//p' "$0" >&2
+  sed -n '2,21s/^# \{0,1\}//p' "$0" >&2
   exit 2
 fi
 prefix=$(realpath -m "$1")
 shift
 
 unset DISPLAY WAYLAND_DISPLAY
+[ -n "${ZANTOR_WINE_DISPLAY:-}" ] && export DISPLAY="$ZANTOR_WINE_DISPLAY"
 export WINEPREFIX="$prefix" WINEDEBUG=-all WINEARCH=win64
 export WINEDLLOVERRIDES="mscoree,mshtml=;mountmgr.sys=d;winemenubuilder.exe=d"
 

@@ -4,9 +4,20 @@
 #include <exception>
 
 #include "MainWin.h"
-#include "PosixSerialServices.h"
 #include "QtDialogs.h"
 #include "WorkWin.h"
+
+// The one thing that differs between the platforms: the serial services behind
+// the window.
+#ifdef _WIN32
+#include <windows.h>
+
+#include "Win32SerialServices.h"
+using PlatformSerialServices = Win32SerialServices;
+#else
+#include "PosixSerialServices.h"
+using PlatformSerialServices = PosixSerialServices;
+#endif
 
 namespace {
 
@@ -33,6 +44,20 @@ public:
     }
 };
 
+#ifdef _WIN32
+// Under Wine, Qt's GDI font engine leaves the text of line edits undrawn; its
+// FreeType engine, built in, draws every text. Windows keeps Qt's default.
+void ChooseFontEngine() {
+    const HMODULE ntdll = GetModuleHandleW(L"ntdll.dll");
+    if (ntdll != nullptr && GetProcAddress(ntdll, "wine_get_version") != nullptr &&
+        qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM")) {
+        qputenv("QT_QPA_PLATFORM", "windows:fontengine=freetype");
+    }
+}
+#else
+void ChooseFontEngine() {}
+#endif
+
 }  // namespace
 
 int main(int /*argc*/, char* argv[]) {
@@ -40,6 +65,7 @@ int main(int /*argc*/, char* argv[]) {
     // the program's own name reaches it, so that options such as -reverse or
     // -style change nothing. The platform is chosen through QT_QPA_PLATFORM as
     // usual.
+    ChooseFontEngine();
     int qtArgc = 1;
     char* qtArgv[] = {argv[0], nullptr};
     ZantorApplication app(qtArgc, qtArgv);
@@ -48,7 +74,7 @@ int main(int /*argc*/, char* argv[]) {
     const QString name = QFileInfo(QCoreApplication::applicationFilePath()).completeBaseName();
     QCoreApplication::setApplicationName(name.isEmpty() ? QStringLiteral("Zantor_Cfg") : name);
     try {
-        PosixSerialServices services;
+        PlatformSerialServices services;
         QtDialogs dialogs;
         TMainWin mainWin(services, dialogs);
         TWorkWin workWin;

@@ -139,9 +139,8 @@ TEST_F(ZantorExeTest, WrittenConfigurationIsReadBack) {
 }
 
 TEST_F(ZantorExeTest, UpgradeSendsEveryBlockInOrder) {
-    // Win32 cannot tell that Wine's COM port is a pseudo-terminal, so the
-    // stand-in image is not sent over it: the test sends a copy without the
-    // stand-in mark (header bytes 8 to 15).
+    // An image from a file: a copy of the built-in one without the stand-in
+    // mark (header bytes 8 to 15).
     std::ifstream original(ZANTOR_FIRMWARE_DIR "/zantor40.bin", std::ios::binary);
     std::string image((std::istreambuf_iterator<char>(original)), std::istreambuf_iterator<char>());
     ASSERT_GT(image.size(), 16u);

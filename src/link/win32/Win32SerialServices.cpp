@@ -3,6 +3,7 @@
 #include <windows.h>
 
 #include <string>
+#include <string_view>
 
 namespace {
 
@@ -159,6 +160,30 @@ void Win32SerialServices::Close(PortHandle handle) {
     if (found == ports.end()) return;
     CloseHandle(found->second);
     ports.erase(found);
+}
+
+// Wine names the file behind a COM handle by its path through the drive that
+// holds the Unix root ("\\?\Z:\dev\pts\5"), and its kernel32 turns such a
+// path back into the Unix name; Windows has neither, so there every COM port
+// stays a device.
+bool Win32SerialServices::IsStandInLine(PortHandle handle) {
+    using UnixFileName = char*(CDECL*)(const wchar_t*);
+    void* port = Find(handle);
+    const auto unixFileName = reinterpret_cast<UnixFileName>(reinterpret_cast<void (*)()>(
+        GetProcAddress(GetModuleHandleW(L"kernel32.dll"), "wine_get_unix_file_name")));
+    if (port == nullptr || unixFileName == nullptr) return false;
+    wchar_t path[MAX_PATH] = {};
+    const DWORD length = GetFinalPathNameByHandleW(port, path, MAX_PATH, FILE_NAME_NORMALIZED);
+    if (length == 0 || length >= MAX_PATH) return false;
+    char* name = unixFileName(path);
+    if (name == nullptr) return false;
+    constexpr std::string_view kPseudoTerminals = "/dev/pts/";
+    const std::string_view unixName(name);
+    const bool pseudoTerminal =
+        unixName.starts_with(kPseudoTerminals) && unixName.size() > kPseudoTerminals.size() &&
+        unixName.find_first_not_of("0123456789", kPseudoTerminals.size()) == std::string_view::npos;
+    HeapFree(GetProcessHeap(), 0, name);
+    return pseudoTerminal;
 }
 
 void Win32SerialServices::Sleep(uint32_t ms) { ::Sleep(ms); }

@@ -28,9 +28,9 @@
 // - Write returns when the driver has taken the bytes; a Windows serial driver
 //   completes a write once its bytes have gone to the UART, which is the
 //   contract's "written".
-// - IsStandInLine keeps the default, false: every COM port is taken for a
-//   device. Under Wine a COM name may lead to a pseudo-terminal, which Win32
-//   cannot see.
+// - IsStandInLine is true only under Wine, for a COM name that leads to a
+//   pseudo-terminal of the Unix side (/dev/pts/N), as on Linux; on Windows every
+//   COM port is taken for a device.
 // - NowMs comes from the performance counter: monotonic, finer than the 10 to
 //   16 ms steps of the tick count.
 class Win32SerialServices : public SerialServices {
@@ -48,6 +48,7 @@ public:
     uint32_t Read(PortHandle handle, uint8_t* buffer, uint32_t count) override;
     uint32_t Write(PortHandle handle, const uint8_t* bytes, uint32_t count) override;
     void Close(PortHandle handle) override;
+    bool IsStandInLine(PortHandle handle) override;
     void Sleep(uint32_t ms) override;
     uint64_t NowMs() override;
     OpenFailure LastOpenFailure() override;
