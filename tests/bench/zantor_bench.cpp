@@ -241,6 +241,7 @@ struct Figures {
                   "ms"},
           resolveCom1{"  of which resolving COM1 (no device)", {}, 0, "ms"},
           resolveCom2{"  of which resolving COM2 (no device)", {}, 0, "ms"},
+          resolveSystem{"    the same among the system's ports, console left out", {}, 0, "ms"},
           served{"  of which the display served before each port", {}, 0, "ms"},
           open{"  of which opening COM3", {}, 0, "ms"},
           console{"    of which the console check", {}, 0, "ms"},
@@ -255,9 +256,9 @@ struct Figures {
           load{"  of which the 'c' exchange and the controls", {}, kReadConfig * kByteMs, "ms"} {}
 
     std::vector<Row> All() const {
-        return {start,   resolveCom1,  resolveCom2, served,   open,      console,
-                holders, lineSettings, settle,      identify, startLoad, read,
-                check,   animation,    load,        write,    upgrade};
+        return {start,   resolveCom1, resolveCom2,  resolveSystem, served,   open,
+                console, holders,     lineSettings, settle,        identify, startLoad,
+                read,    check,       animation,    load,          write,    upgrade};
     }
 
     // The start, told apart by the calls it made into the serial services: the
@@ -310,6 +311,7 @@ struct Figures {
     // settings, the pause, the identification, and the record.
     Row resolveCom1;
     Row resolveCom2;
+    Row resolveSystem;
     Row served;
     Row open;
     Row console;
@@ -334,6 +336,12 @@ void Measure(TtyDriver* driver, Figures& f) {
         f.start.samples.push_back(MsSince(begun));
         b.Expect(b.Label().startsWith(QStringLiteral("Czytnik Zantor-40")), "start");
         f.AddStartParts(b.timed.calls, begun, ended);
+        // In the installed program COM1 and COM2 take the system's serial ports;
+        // on a machine whose only one is its console they lead nowhere. Resolving
+        // opens nothing.
+        const Clock::time_point systemBegun = Clock::now();
+        comports::ResolvePort(1, b.folder.Path(), /*systemPorts=*/true);
+        f.resolveSystem.samples.push_back(MsSince(systemBegun));
         const Clock::time_point consoleBegun = Clock::now();
         comports::IsConsole(b.sim.Device(), comports::kTtyClassDir);
         f.console.samples.push_back(MsSince(consoleBegun));
