@@ -104,11 +104,14 @@ protected:
 };
 
 // A terminal of the test's own for the station's board: one tmux window on a
-// private server, 24 rows high, whose screen is read with its colours.
+// private server, 24 rows high, whose screen is read with its colours. Each
+// terminal has a server of its own: a new server on the socket of one just
+// killed may take the old one's connection as it exits (about one start in
+// ten when they follow each other at once).
 class Terminal {
 public:
     Terminal(const std::string& folder, int columns, const std::string& command)
-        : socket(folder + "/tmux") {
+        : socket(folder + "/tmux" + std::to_string(++started)) {
         Tmux("new-session -d -x " + std::to_string(columns) + " -y 24 '" + command +
              "; sleep 600'");
     }
@@ -132,12 +135,13 @@ public:
 private:
     std::string Tmux(const std::string& args) {
         std::string text;
-        std::FILE* pipe =
-            popen(("env -u TMUX tmux -f /dev/null -S " + socket + " " + args).c_str(), "r");
+        std::FILE* pipe = popen(
+            ("env -u TMUX tmux -f /dev/null -S " + socket + " " + args + " 2>&1").c_str(), "r");
         for (int c; pipe != nullptr && (c = std::fgetc(pipe)) != EOF;) text += static_cast<char>(c);
         if (pipe != nullptr) pclose(pipe);
         return text;
     }
+    static inline int started = 0;
     std::string socket;
 };
 
