@@ -241,7 +241,7 @@ struct Figures {
                   "ms"},
           resolveCom1{"  of which resolving COM1 (no device)", {}, 0, "ms"},
           resolveCom2{"  of which resolving COM2 (no device)", {}, 0, "ms"},
-          resolveSystem{"    the same among the system's ports, console left out", {}, 0, "ms"},
+          resolveSystem{"    the same among system ports, console left out", {}, 0, "ms"},
           served{"  of which the display served before each port", {}, 0, "ms"},
           open{"  of which opening COM3", {}, 0, "ms"},
           console{"    of which the console check", {}, 0, "ms"},
