@@ -288,17 +288,29 @@ public:
 
 private:
     // Whether a reader answers on the port now. A port that another program
-    // holds is shown as in use, with the holder, until it is given back.
+    // holds is shown as in use, with the holder, until it is given back; the
+    // event says so once, when it is first found held.
     bool Arrived() {
         try {
             shared.Show(port, [](PortView& view) {
                 view.activity = "watching";
                 view.detail.clear();
             });
-            return reader.Connect(port);
+            const bool found = reader.Connect(port);
+            heldBefore = false;
+            return found;
         } catch (const CommErr& error) {
+            const bool held = error.kind() == CommErr::Kind::PortHeld;
+            if (held && !heldBefore) {
+                const PortHolder& holder = error.holder();
+                shared.Event(port, "in_use", "in use by " + HolderText(error),
+                             {{"device", DeviceOf(port, setup)},
+                              {"program", holder.program.empty() ? Json() : Json(holder.program)},
+                              {"pid", holder.pid != 0 ? Json(holder.pid) : Json()},
+                              {"how", holder.how}});
+            }
+            heldBefore = held;
             shared.Show(port, [&](PortView& view) {
-                const bool held = error.kind() == CommErr::Kind::PortHeld;
                 view.activity = held ? "in use" : "watching";
                 view.detail = held ? HolderText(error) : error.what();
             });
@@ -428,6 +440,7 @@ private:
     std::unique_ptr<SerialServices> services;
     session::ReaderSession reader;
     Zantor50& link;
+    bool heldBefore = false;  // the last look found the port held
 };
 
 }  // namespace
