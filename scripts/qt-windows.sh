@@ -96,7 +96,8 @@ main() {
   # Whatever a failed or interrupted run left behind goes first.
   rm -rf "$final" "$cache/$name".tmp.*
   work=$(mktemp -d "$cache/$name.tmp.XXXXXX")
-  trap 'rm -rf "$work"' EXIT
+  reporter=""
+  trap '[ -z "$reporter" ] || kill "$reporter" 2>/dev/null; rm -rf "$work"' EXIT
   trap 'exit 130' INT TERM HUP
 
   # --- The source, through apt state of our own. -------------------------------
@@ -148,6 +149,23 @@ main() {
   log="$cache/$name.log"
   say "building Qt $qt_version for Windows once (about 40 minutes on 2 cores); log: $log"
   start=$SECONDS
+  # A build this long says how far it has got once a minute: ninja's last
+  # "[done/all]" in the log, or the phase before and after the compiling.
+  progress() {
+    local minutes=$(((SECONDS - start) / 60)) step
+    step=$(tac "$log" 2>/dev/null | grep -m 1 -o '^\[[0-9]*/[0-9]*\]' | tr -d '[]' || true)
+    if [ -z "$step" ]; then
+      say "Qt build: configuring, $minutes min so far"
+    elif [ "${step%/*}" = "${step#*/}" ] && grep -q '^-- Install' "$log"; then
+      say "Qt build: installing, $minutes min so far"
+    else
+      say "Qt build: step ${step%/*} of ${step#*/} ($((100 * ${step%/*} / ${step#*/})) %), $minutes min so far"
+    fi
+  }
+  # Its output goes to stderr alone: a sleep left over from it must not hold
+  # the pipe open from which the caller reads the folder.
+  (while sleep 60; do progress; done) >&2 &
+  reporter=$!
   if ! {
     nice -n 19 cmake -S "$work/source/qtbase" -B "$work/build" "${options[@]}" \
       -DCMAKE_TOOLCHAIN_FILE="$toolchain" -DCMAKE_INSTALL_PREFIX="$final" &&
@@ -158,6 +176,8 @@ main() {
     say "the Qt build failed (log: $log); the next run starts it again"
     exit 1
   fi
+  kill "$reporter" 2>/dev/null || true
+  reporter=""
   mv "$work/stage$final" "$final"
   say "Qt $qt_version for Windows built in $(((SECONDS - start) / 60)) min: $final"
   echo "$final"
