@@ -183,5 +183,6 @@ main() {
   echo "$final"
 }
 
-main "$@"
-exit
+# One line, parsed whole before it runs: what bash would read after it is
+# wherever that offset lands in a file changed meanwhile.
+main "$@"; exit

@@ -15,8 +15,11 @@ packages=(
   dpkg-dev fakeroot lintian desktop-file-utils appstream man-db groff-base librsvg2-bin
   # the Windows builds and their tests under Wine: the window's Qt is built from
   # Debian's qtbase source (scripts/qt-windows.sh), the installer with NSIS, the
-  # window driven through X with xdotool, on Wine's own fonts
+  # window driven through X with xdotool, on Wine's own fonts; its controls found
+  # on the screen by the words they show (tesseract's word boxes), with and
+  # without a window manager
   g++-mingw-w64-x86-64-posix wine wine64 fonts-wine fonts-liberation nsis xdotool
+  tesseract-ocr tesseract-ocr-eng openbox
 )
 if [ "${ZANTOR_WITH_VALGRIND:-0}" = 1 ]; then
   packages+=(valgrind)

@@ -1,5 +1,5 @@
 #!/usr/bin/env bash
-# Usage: window_under_wine.sh scenario|installer WINDOWS_BUILD ZANTOR_SIM GRABS
+# Usage: window_under_wine.sh scenario|scenario-wm|installer WINDOWS_BUILD ZANTOR_SIM GRABS
 #
 # The Windows build of the window under Wine on this X display (a private Xvfb:
 # ctest runs it under xvfb-run), in a prefix of its own made by scripts/wine.sh,
@@ -7,40 +7,110 @@
 # into GRABS.
 # - scenario: Zantor_Cfg.exe against an outdated emulator on COM3. Start finds
 #   the reader, the upgrade is answered on screen, the progress window is seen
-#   during the transfer, a changed setting is written and read back, closing the
-#   window ends the program. The emulator's trace is the record of the line.
+#   during the transfer, a changed setting is written and read back; then the
+#   reader goes, a read fails, and closing the window ends the program. The
+#   emulator's trace is the record of the line.
+# - scenario-wm: the same with a window manager (openbox) on the display, as a
+#   desktop has one; its grabs are named wm-*.
 # - installer: Zantor_Cfg-<version>-setup.exe /S, the installed programs, the
 #   silent uninstall leaving nothing behind.
+# ZANTOR_WINE_DPI, when set, gives Wine another DPI than its 96 (120 for 125 %),
+# which lays the window out anew.
 set -euo pipefail
 mode=$1 build=$2 sim=$3 grabs=$4
 [ -f "$build/Zantor_Cfg.exe" ] || { echo "$build/Zantor_Cfg.exe is not built (make windows)"; exit 77; }
 here=$(cd "$(dirname "$0")/../.." && pwd)
 work=$(mktemp -d /tmp/zantor_window.XXXXXX)
 prefix=$work/prefix
-sim_pid=""
+sim_pid="" wm_pid="" shot=""
 cleanup() {
   [ -z "$sim_pid" ] || kill "$sim_pid" 2>/dev/null || true
+  [ -z "$wm_pid" ] || kill "$wm_pid" 2>/dev/null || true
   bash "$here/scripts/wine.sh" "$prefix" wineserver -k >/dev/null 2>&1 || true
   rm -rf "$work"
 }
 trap cleanup EXIT
 # Wine's own messages (and its server's, which the first call starts) go to a log.
 wine() { ZANTOR_WINE_DISPLAY=$DISPLAY bash "$here/scripts/wine.sh" "$prefix" wine "$@" 2>>"$work/wine.log"; }
-fail() { echo "FAIL: $*" >&2; [ ! -f "$work/sim.log" ] || cat "$work/sim.log" >&2; exit 1; }
+fail() {
+  echo "FAIL: $*" >&2
+  [ ! -f "$work/sim.log" ] || cat "$work/sim.log" >&2
+  import -window root "$grabs/${shot}failed.png" 2>/dev/null && echo "the screen then: $grabs/${shot}failed.png" >&2
+  exit 1
+}
 # Waits up to $1 seconds for the rest of the line to succeed.
 within() {
-  local tenths=$(($1 * 10))
+  local end=$((SECONDS + $1))
   shift
-  for ((i = 0; i < tenths; i++)); do "$@" >/dev/null 2>&1 && return 0; sleep 0.1; done
-  return 1
+  until "$@" >/dev/null 2>&1; do
+    [ "$SECONDS" -lt "$end" ] || return 1
+    sleep 0.1
+  done
 }
 shown() { xdotool search --onlyvisible --name "$1" >/dev/null; }
 window() { xdotool search --onlyvisible --name "$1" | head -n 1; }
-# Clicks at x, y of the window (its client area's origin).
-click() { xdotool mousemove --window "$1" "$2" "$3" click 1; }
-grab() { mkdir -p "$grabs" && import -window root "$grabs/$1.png"; }
-# The command bytes of the frames with this tag in the emulator's trace.
-traced() { awk -v tag="$1" '$2 == tag { printf "%s%s", sep, $5; sep = " " }' "$work/sim.log"; }
+# Where WORD is drawn in window W, as "x y" in the window's coordinates: the
+# middle of its box as tesseract reads a grab of the window. Where a control lies
+# depends on the fonts, the DPI and Wine's metrics of the machine, so it is read
+# off the screen as a person would, never written down. Small interface fonts
+# read better enlarged, and each reading has its slips ("Odczyt" often reads
+# "Odezyt", a focus frame can hide a word), so the grab is read in several ways
+# until one of them shows the word, or a word of five letters or more that
+# differs from it in one letter at most.
+locate() {
+  local win=$1 word=$2 way at
+  import -window "$win" "$work/ocr.png" || return 1
+  for way in "2 11" "2 3" "3 11" "4 11" "2 11 sharpen" "3 6"; do
+    set -- $way
+    convert "$work/ocr.png" -colorspace Gray -resize "$(($1 * 100))%" ${3:+-sharpen 0x1} "$work/ocr-read.png"
+    at=$(tesseract "$work/ocr-read.png" - --psm "$2" tsv 2>/dev/null |
+      awk -F'\t' -v word="$word" -v scale="$1" "$nearly"'
+        $12 != "" && nearly($12, word) {
+          printf "%d %d\n", ($7 + $9 / 2) / scale, ($8 + $10 / 2) / scale; exit
+        }')
+    [ -z "$at" ] || { echo "$at"; return 0; }
+  done
+  return 1
+}
+# awk: whether a word read is the word sought, allowing one letter's slip in
+# words of five letters or more (the edit distance, row by row).
+nearly='function nearly(read, sought,   n, m, i, j, prev, cur, cost, best) {
+  if (read == sought) return 1
+  n = length(read); m = length(sought)
+  if (m < 5 || n - m > 1 || m - n > 1) return 0
+  for (j = 0; j <= m; j++) prev[j] = j
+  for (i = 1; i <= n; i++) {
+    cur[0] = i
+    for (j = 1; j <= m; j++) {
+      cost = substr(read, i, 1) != substr(sought, j, 1)
+      best = prev[j - 1] + cost
+      if (prev[j] + 1 < best) best = prev[j] + 1
+      if (cur[j - 1] + 1 < best) best = cur[j - 1] + 1
+      cur[j] = best
+    }
+    for (j = 0; j <= m; j++) prev[j] = cur[j]
+  }
+  return prev[m] <= 1
+}'
+# Clicks on WORD in window W, once it is drawn there (waiting up to 30 s).
+click_on() {
+  local end=$((SECONDS + 30)) at
+  until at=$(locate "$1" "$2"); do
+    [ "$SECONDS" -lt "$end" ] || fail "\"$2\" is not to be seen on the window"
+    sleep 0.5
+  done
+  xdotool mousemove --window "$1" ${at% *} ${at#* } click 1
+}
+grab() { mkdir -p "$grabs" && import -window root "$grabs/$shot$1.png"; }
+# The frames with this tag in the emulator's trace, without time and tag, each
+# once: a frame that comes again at once, byte for byte, is the same request
+# asked again after its reply came late, as Wine may on a busy machine.
+frames() {
+  awk -v tag="$1" '$2 == tag { frame = $0; sub(/^ *[^ ]+ +[^ ]+ +/, "", frame)
+                               if (frame != last) print frame; last = frame }' "$work/sim.log"
+}
+# Their command bytes.
+traced() { frames "$1" | awk '{ printf "%s%s", sep, $3; sep = " " }'; }
 # The 8-byte configuration record of the last such frame.
 record() { awk -v tag="$1" -v cmd="$2" '$2 == tag && $5 == cmd { r = ""; for (i = 6; i <= 13; i++) r = r " " $i }
                                      END { print r }' "$work/sim.log"; }
@@ -48,7 +118,18 @@ read_again() { [ "$(traced RX | grep -o 63 | wc -l)" -ge 2 ]; }
 ended() { ! kill -0 "$1" 2>/dev/null; }
 
 bash "$here/scripts/wine.sh" "$prefix" 2>>"$work/wine.log"
+if [ -n "${ZANTOR_WINE_DPI:-}" ]; then
+  wine reg add 'HKCU\Control Panel\Desktop' /v LogPixels /t REG_DWORD /d "$ZANTOR_WINE_DPI" /f >/dev/null
+fi
 mkdir -p "$grabs"
+
+if [ "$mode" = scenario-wm ]; then
+  openbox >"$work/openbox.log" 2>&1 &
+  wm_pid=$!
+  wm_up() { xprop -root _NET_SUPPORTING_WM_CHECK | grep -q "window id"; }
+  within 10 wm_up || fail "the window manager did not start"
+  mode=scenario shot=wm-
+fi
 
 if [ "$mode" = scenario ]; then
   "$sim" --port 3 --folder "$work/ports" --trace --no-stdin --reply-delay 0 --firmware 6 </dev/null >"$work/sim.log" 2>&1 &
@@ -62,29 +143,35 @@ if [ "$mode" = scenario ]; then
   grab question
   xdotool windowfocus --sync "$(window '^Upgrade ZANTOR-40$')" key Return
   within 10 shown '^Zantor_Cfg$' || fail "no progress window during the transfer"
-  sleep 1
+  within 10 grep -q ' RX .. .. 59 01 00 ' "$work/sim.log" || fail "no second block"
   grab progress-window
   within 30 grep -q ' RX 05 00 63 ' "$work/sim.log" || fail "no configuration read after the upgrade"
-  sleep 1
-  grab main-window
   upgrade="5A$(printf ' 59%.0s' {1..14}) 79 7A"
   [ "$(traced RX)" = "4D $upgrade 4D 63" ] || fail "frames received: $(traced RX)"
-  [ "$(awk '$2 == "RX" && $5 == "59" { printf "%s%s", $7, $6 }' "$work/sim.log")" = \
-    "$(printf '%04X' {0..13})" ] || fail "blocks out of order"
+  [ "$(frames RX | awk '$3 == "59" { printf "%s%s", $5, $4 }')" = "$(printf '%04X' {0..13})" ] ||
+    fail "blocks out of order"
 
+  within 10 grep -q ' TX .. 00 E3 ' "$work/sim.log" || fail "no configuration sent to the window"
   read=$(record TX E3)
   main=$(window '^Zantor_Cfg 2.6')
-  # Where "Po numerze <CR><LF>", "Zapis konfiguracji" and "Odczyt konfiguracji"
-  # lie in the window as Wine lays it out with its fonts.
-  click "$main" 48 358
-  click "$main" 581 70
+  # "Po numerze <CR><LF>", then "Zapis konfiguracji", then "Odczyt konfiguracji".
+  click_on "$main" numerze
+  click_on "$main" Zapis
   within 10 grep -q ' RX .. 00 43 ' "$work/sim.log" || fail "no configuration write"
-  click "$main" 205 70
+  grab main-window
+  click_on "$main" Odczyt
   within 10 read_again || fail "no read-back"
   written=$(record RX 43)
   [ -n "$written" ] && [ "$written" = "$(record TX E3)" ] && [ "$written" != "$read" ] ||
     fail "read '$read', written '$written', read back '$(record TX E3)'"
 
+  # The reader goes; a read then finds none, and a close request made while the
+  # program is idle again must end it.
+  kill "$sim_pid"
+  wait "$sim_pid" || true
+  sim_pid=""
+  click_on "$main" Odczyt
+  within 30 locate "$main" czytnik. || fail "no \"Nie podłączony żaden czytnik.\" after the reader went"
   xdotool windowfocus --sync "$main" key alt+F4
   within 10 ended "$app" || fail "closing the window did not end the program"
   wait "$app" || fail "the program ended with status $?"
@@ -117,9 +204,10 @@ if [ "$mode" = installer ]; then
   wine 'C:\Program Files\Zantor_Cfg\Zantor_Cfg.exe' &
   app=$!
   within 60 shown '^Zantor_Cfg 2.6' || fail "the installed window did not start"
-  sleep 2
+  installed=$(window '^Zantor_Cfg 2.6')
+  within 30 locate "$installed" Konfiguracja || fail "the installed window shows no \"Konfiguracja\""
   grab installed-window
-  xdotool windowfocus --sync "$(window '^Zantor_Cfg 2.6')" key alt+F4
+  xdotool windowfocus --sync "$installed" key alt+F4
   within 10 ended "$app" && wait "$app" || fail "the installed window did not end"
 
   # The uninstaller goes on from a copy of itself in the temporary folder.
