@@ -419,9 +419,11 @@ int RunSend(Context& context, int port, const std::vector<std::string>& commands
             link.SendRaw(frame);
         }
         context.services->Sleep(kReplyWaitMs);
+        // What the identification passed over comes first, as a chunk of its own.
         std::array<uint8_t, Zantor50::kPollSize> chunk{};
-        const size_t count = link.PollBytes(chunk.data());
-        if (count > 0) PrintReplies(context.out, chunk.data(), count);
+        for (size_t count = 0; (count = link.PollBytes(chunk.data())) > 0;) {
+            PrintReplies(context.out, chunk.data(), count);
+        }
     }
     return kExitDone;
 }
