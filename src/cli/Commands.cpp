@@ -271,7 +271,11 @@ int RunConfigGet(Context& context, int port, bool json) {
     config::Settings settings;
     config::RecordToSettings(record, settings);
     if (json) {
-        context.out.Line(ProfileFromSettings(settings).dump(2));
+        // The named fields alone: an edited field then goes back as it is, and
+        // the record is never a second, stale statement of the same settings.
+        Json profile = ProfileFromSettings(settings);
+        profile.erase("record");
+        context.out.Line(profile.dump(2));
         return kExitDone;
     }
     std::string text = DescribeSettings(settings);
