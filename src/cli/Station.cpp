@@ -320,8 +320,13 @@ private:
                          {"pid", holder.pid != 0 ? Json(holder.pid) : Json()},
                          {"how", holder.how}});
                 } else {
-                    shared.Event(port, KindOf(error), MessageOf(error),
-                                 {{"device", error.device()}, {"message", MessageOf(error)}});
+                    // The line names the port already.
+                    const std::string message = MessageOf(error);
+                    const std::string name = PortNameOf(port, setup) + " ";
+                    shared.Event(
+                        port, KindOf(error),
+                        message.rfind(name, 0) == 0 ? message.substr(name.size()) : message,
+                        {{"device", error.device()}, {"message", message}});
                 }
             }
             refusedBefore = error.kind();
