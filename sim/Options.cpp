@@ -339,6 +339,20 @@ ParseOutcome ParseOptions(int argc, const char* const* argv, SimOptions& o, std:
                    "send N card frames (0xC1, whatever the mode) before\neach reply")
         ->type_name("N")
         ->transform(Number(0, 100));
+    app.add_option_function<std::string>(
+           "--before-reply",
+           [&o](const std::string& text) {
+               if (!ParseHexBytes(text, o.beforeReply) || o.beforeReply.size() > 32) {
+                   throw CLI::ValidationError("--before-reply",
+                                              "'" + text + "' is not 1 to 32 bytes in hex");
+               }
+           },
+           "send these bytes just before each reply, as noise\n"
+           "on the line would (\"20 00\")")
+        ->type_name("HEX");
+    app.add_flag("--echo", o.echo,
+                 "give back every request whole before its reply, as\n"
+                 "a half-duplex line that echoes does");
     app.add_flag("--flood", o.flood,
                  "send random bytes continuously at the line rate (also\n"
                  "with --no-pacing) whenever nothing else is being sent");

@@ -34,6 +34,10 @@ struct SimOptions {
     std::set<uint64_t> ignoreRequests;     // 1-based numbers of received requests
     std::map<uint8_t, uint8_t> statusFor;  // command letter -> status sent instead
     unsigned interleave = 0;
+    // Bytes sent just before each reply (line noise, the tail of a frame).
+    std::vector<uint8_t> beforeReply;
+    // The line gives back every request before the reply (a half-duplex line).
+    bool echo = false;
     bool flood = false;
     // Frames to receive before the flood starts (0: from the start, with flood).
     unsigned floodAfter = 0;

@@ -151,6 +151,7 @@ uint8_t ReaderState::UpgradeStep(uint8_t command, const uint8_t* payload,
 
 Response ReaderState::OnFrame(const std::vector<uint8_t>& frame, int64_t at) {
     Response response;
+    if (options.echo) response.sends.push_back({frame, at});
     const uint64_t number = ++framesReceived;
     if (options.ignoreRequests.count(number) != 0) {
         response.notes.push_back("frame " + std::to_string(number) + " ignored");
@@ -168,6 +169,7 @@ Response ReaderState::OnFrame(const std::vector<uint8_t>& frame, int64_t at) {
     for (unsigned i = 0; i < options.interleave; ++i) {
         response.sends.push_back({CardFrame(options.card), notBefore});
     }
+    if (!options.beforeReply.empty()) response.sends.push_back({options.beforeReply, notBefore});
     response.sends.push_back(
         {BuildFrame(static_cast<uint8_t>(command | kReplyBit), payload->data(), payload->size()),
          notBefore});

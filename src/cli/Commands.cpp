@@ -149,9 +149,10 @@ void Context::Connect(int port) {
     if (reader.Connect(port)) return;
     if (port != 0) {
         const std::string device = DeviceOf(port, setup);
+        const std::string name = PortNameOf(port, setup);
         throw Failure(kExitNoReader,
-                      fmt::format("Nie podłączony żaden czytnik. (no reader answers on COM{}{})",
-                                  port, device.empty() ? "" : ", " + device));
+                      fmt::format("Nie podłączony żaden czytnik. (no reader answers on {}{})", name,
+                                  device.empty() || device == name ? "" : ", " + device));
     }
     throw Failure(kExitNoReader,
                   fmt::format("Nie podłączony żaden czytnik. (no reader on COM{}..COM{})",
@@ -184,7 +185,9 @@ std::string ReadFileOrFail(const std::string& path, const char* what) {
 
 int RunPorts(Output& out, const PortSetup& setup, bool json, bool probe) {
     nlohmann::ordered_json list = nlohmann::ordered_json::array();
-    for (PortInfo port : ListPorts(setup)) {
+    const std::vector<PortInfo> ports = ListPorts(setup);
+    if (ports.empty()) out.Message("zantor: no serial ports: " + PortsLookedAt(setup));
+    for (PortInfo port : ports) {
         // Identification is the one way to know a reader; only free ports get it.
         std::optional<Context> context;
         bool found = false;
@@ -194,8 +197,11 @@ int RunPorts(Output& out, const PortSetup& setup, bool json, bool probe) {
                 found = context->reader.Connect(port.number);
             } catch (const CommErr& error) {
                 // Taken meanwhile, or held in a way that shows only on opening
-                // (the exclusive flag).
-                port.state = PortInfo::State::Held;
+                // (the exclusive flag); or refused, or gone, since it was looked at.
+                port.state = error.kind() == CommErr::Kind::PortHeld ? PortInfo::State::Held
+                             : error.kind() == CommErr::Kind::NotPermitted
+                                 ? PortInfo::State::NotPermitted
+                                 : PortInfo::State::Missing;
                 port.holderPid = error.holder().pid;
                 port.holderProgram = error.holder().program;
                 port.holderHow = error.holder().how;
@@ -253,8 +259,8 @@ int RunIdentify(Context& context, int port, bool json) {
     if (json) {
         context.out.Line(ReaderObject(context).dump(2));
     } else {
-        context.out.Line(fmt::format("COM{} ({}): {} (type {}), serial {:05d}, firmware {}", n,
-                                     DeviceOf(n, context.setup), ModelName(link), link.typeCode,
+        context.out.Line(fmt::format("{}: {} (type {}), serial {:05d}, firmware {}",
+                                     PortLabelOf(n, context.setup), ModelName(link), link.typeCode,
                                      link.serialNumber, link.firmwareVersion));
     }
     return kExitDone;
@@ -271,7 +277,11 @@ int RunConfigGet(Context& context, int port, bool json) {
     config::Settings settings;
     config::RecordToSettings(record, settings);
     if (json) {
-        context.out.Line(ProfileFromSettings(settings).dump(2));
+        // The named fields alone: an edited field then goes back as it is, and
+        // the record is never a second, stale statement of the same settings.
+        Json profile = ProfileFromSettings(settings);
+        profile.erase("record");
+        context.out.Line(profile.dump(2));
         return kExitDone;
     }
     std::string text = DescribeSettings(settings);
@@ -303,7 +313,7 @@ int RunConfigSet(Context& context, int port, bool dryRun, const std::string& pro
         context.out.Json()
             ? Json{{"port", n}, {"device", DeviceOf(n, context.setup)}, {"record", recordText}}
                   .dump(2)
-            : fmt::format("COM{}: wrote and read back {}", n, recordText));
+            : fmt::format("{}: wrote and read back {}", PortNameOf(n, context.setup), recordText));
     return kExitDone;
 }
 
@@ -357,8 +367,9 @@ int RunUpgrade(Context& context, int port, const std::string& imagePath, bool ye
     if (!yes) {
         if (!IsTerminal(stdin)) throw Failure(kExitUsage, "no terminal to ask: confirm with --yes");
         context.out.Message(fmt::format(
-            "Upgrade {} serial {:05d} on COM{} from firmware {} to {}? [y/N]", ModelName(link),
-            link.serialNumber, link.OpenPortNumber(), link.firmwareVersion, version));
+            "Upgrade {} serial {:05d} on {} from firmware {} to {}? [y/N]", ModelName(link),
+            link.serialNumber, PortNameOf(link.OpenPortNumber(), context.setup),
+            link.firmwareVersion, version));
         std::string answer;
         std::getline(std::cin, answer);
         if (answer != "y" && answer != "Y" && answer != "yes") {
@@ -419,9 +430,11 @@ int RunSend(Context& context, int port, const std::vector<std::string>& commands
             link.SendRaw(frame);
         }
         context.services->Sleep(kReplyWaitMs);
+        // What the identification passed over comes first, as a chunk of its own.
         std::array<uint8_t, Zantor50::kPollSize> chunk{};
-        const size_t count = link.PollBytes(chunk.data());
-        if (count > 0) PrintReplies(context.out, chunk.data(), count);
+        for (size_t count = 0; (count = link.PollBytes(chunk.data())) > 0;) {
+            PrintReplies(context.out, chunk.data(), count);
+        }
     }
     return kExitDone;
 }

@@ -24,7 +24,7 @@ struct Context {
     Context(Output& out, const PortSetup& setup);
     // Finds the reader on COM port, or by the window's search when port is 0,
     // and leaves its port open. Throws Failure (no reader) when none answers,
-    // CommErr (PortHeld) when another program holds the port.
+    // CommErr (PortHeld, NotPermitted, DeviceGone) when the port cannot be opened.
     void Connect(int port);
 };
 

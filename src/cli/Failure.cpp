@@ -1,6 +1,7 @@
 #include "Failure.h"
 
 #include "CommErr.h"
+#include "Platform.h"
 
 namespace cli {
 
@@ -18,6 +19,8 @@ const char* KindOfCode(ExitCode code) {
             return "bad_input";
         case kExitPortInUse:
             return "port_in_use";
+        case kExitNoAccess:
+            return "no_access";
         default:
             return "comm";
     }
@@ -29,7 +32,15 @@ Failure::Failure(ExitCode code, const std::string& message)
     : std::runtime_error(message), code(code), kind(KindOfCode(code)) {}
 
 ExitCode ExitCodeOf(const CommErr& error) {
-    return error.kind() == CommErr::Kind::PortHeld ? kExitPortInUse : kExitComm;
+    switch (error.kind()) {
+        case CommErr::Kind::PortHeld:
+            return kExitPortInUse;
+        case CommErr::Kind::NotPermitted:
+        case CommErr::Kind::DeviceGone:
+            return kExitNoAccess;
+        default:
+            return kExitComm;
+    }
 }
 
 const char* KindOf(const CommErr& error) {
@@ -50,12 +61,28 @@ const char* KindOf(const CommErr& error) {
             return "request_too_long";
         case CommErr::Kind::PortHeld:
             return "port_in_use";
+        case CommErr::Kind::NotPermitted:
+            return "no_access";
+        case CommErr::Kind::DeviceGone:
+            return "device_gone";
     }
     return "comm";
 }
 
 std::string MessageOf(const CommErr& error) {
-    if (error.kind() == CommErr::Kind::PortHeld) return error.what();
+    switch (error.kind()) {
+        case CommErr::Kind::PortHeld:
+            return error.what();
+        case CommErr::Kind::NotPermitted: {
+            const std::string mend = AccessMend(error.device());
+            return error.what() + (mend.empty() ? "" : "; " + mend);
+        }
+        case CommErr::Kind::DeviceGone:
+            return std::string(error.what()) +
+                   "; plug it in again (zantor ports lists the ports there are)";
+        default:
+            break;
+    }
     return std::string("Błąd komunikacji. (") + error.what() + ")";
 }
 

@@ -18,6 +18,7 @@ enum ExitCode : int {
     kExitVerify = 5,
     kExitBadInput = 6,  // a profile or an image that is refused
     kExitPortInUse = 7,
+    kExitNoAccess = 8,  // the port is there but cannot be opened (permission, device gone)
 };
 
 // Ends a command with an exit code, a stable kind for scripts ("bad_profile")
@@ -33,7 +34,8 @@ public:
 
 // What a failed exchange means to zantor: its exit code, its kind ("no_reply",
 // "refused", "port_in_use", ...), and the line that says what happened
-// ("Błąd komunikacji." as the window says it, and why).
+// ("Błąd komunikacji." as the window says it, and why; for a port that cannot
+// be opened, why and what mends it).
 ExitCode ExitCodeOf(const CommErr& error);
 const char* KindOf(const CommErr& error);
 std::string MessageOf(const CommErr& error);

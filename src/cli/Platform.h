@@ -43,6 +43,16 @@ std::unique_ptr<SerialServices> MakeSerialServices(const PortSetup& setup);
 
 // The device that COM n leads to now, empty when none; nothing is opened.
 std::string DeviceOf(int n, const PortSetup& setup);
+// How COM n is named in messages: "COM3 (/dev/ttyUSB0)", or the path alone
+// for a device given by its path, whose number is only a stand-in.
+std::string PortLabelOf(int n, const PortSetup& setup);
+// The short name: "COM3", or the path of a device given by its path.
+std::string PortNameOf(int n, const PortSetup& setup);
+
+// What lets this user open a device that the system refused to open for want
+// of permission, as doctor would mend it ("you are not in the group dialout,
+// which owns it: sudo usermod ..."); empty when nothing can be said.
+std::string AccessMend(const std::string& device);
 
 // What a COM number is now, told without writing to it or changing its line.
 struct PortInfo {
@@ -58,6 +68,8 @@ struct PortInfo {
 };
 // Every COM number that names a device, in rising order.
 std::vector<PortInfo> ListPorts(const PortSetup& setup);
+// Where ListPorts looks, in words, for a message that it found nothing.
+std::string PortsLookedAt(const PortSetup& setup);
 
 // What stands between this machine and a reader, and the command that mends it.
 struct Obstacle {

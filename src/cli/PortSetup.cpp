@@ -5,6 +5,7 @@
 #include <charconv>
 #include <cstdlib>
 
+#include "CommErr.h"
 #include "Failure.h"
 #include "Platform.h"
 #include "Protocol.h"
@@ -44,6 +45,15 @@ int PortOf(const std::string& text, PortSetup& setup) {
     throw Failure(kExitUsage, fmt::format("--port: {} is neither a COM number ({}-{}, COMn) nor a "
                                           "device path",
                                           text, protocol::kFirstPort, protocol::kLastPort));
+}
+
+std::string PortLabelOf(int n, const PortSetup& setup) {
+    return PortLabel(n, DeviceOf(n, setup), setup.devices.count(n) != 0);
+}
+
+std::string PortNameOf(int n, const PortSetup& setup) {
+    const auto named = setup.devices.find(n);
+    return named != setup.devices.end() ? named->second : fmt::format("COM{}", n);
 }
 
 std::vector<int> PortsOf(const std::string& text, PortSetup& setup) {

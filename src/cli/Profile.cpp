@@ -235,9 +235,25 @@ config::Settings SettingsFromProfile(const std::string& text) {
         }
         const ReaderConfig made = config::SettingsToRecord(settings);
         if (given != made) {
+            // Which side was edited cannot be told, so neither is written: the
+            // fields that disagree are named, with the two ways on.
+            config::Settings told;
+            config::RecordToSettings(given, told);
+            const Json fields = ProfileFromSettings(settings);
+            const Json recordSays = ProfileFromSettings(told);
+            std::string disagree;
+            for (const auto& [field, value] : fields.items()) {
+                if (field == kRecordField || recordSays[field] == value) continue;
+                disagree +=
+                    fmt::format("{}\"{}\" is {}, the record says {}", disagree.empty() ? "" : "; ",
+                                field, value.dump(), recordSays[field].dump());
+            }
             Refuse(kRecordField, *record,
-                   fmt::format("the record of the named fields, \"{}\"",
-                               HexBytes(made.data(), made.size())));
+                   fmt::format("the record of the named fields, \"{}\" ({}); to write the named "
+                               "fields leave \"record\" out, to write the record make the "
+                               "fields say what it says",
+                               HexBytes(made.data(), made.size()),
+                               disagree.empty() ? "no named field can hold its bytes" : disagree));
         }
     }
     return settings;

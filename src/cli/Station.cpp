@@ -56,13 +56,18 @@ struct PortView {
     bool ok = false;
 };
 
-// "COM5-COM9,COM12": the numbers in the order given, runs of neighbours joined.
-std::string PortRanges(const std::vector<int>& ports) {
+// "COM5-COM9,COM12,/dev/ttyUSB0": the ports in the order given, runs of
+// neighbouring numbers joined; a device given by its path by its path.
+std::string PortRanges(const std::vector<int>& ports, const PortSetup& setup) {
+    const auto numbered = [&setup](int n) { return setup.devices.count(n) == 0; };
     std::string text;
     for (size_t i = 0; i < ports.size();) {
         size_t j = i;
-        while (j + 1 < ports.size() && ports[j + 1] == ports[j] + 1) ++j;
-        text += fmt::format("{}COM{}", text.empty() ? "" : ",", ports[i]);
+        while (numbered(ports[i]) && j + 1 < ports.size() && ports[j + 1] == ports[j] + 1 &&
+               numbered(ports[j + 1])) {
+            ++j;
+        }
+        text += (text.empty() ? "" : ",") + PortNameOf(ports[i], setup);
         if (j > i) text += fmt::format("-COM{}", ports[j]);
         i = j + 1;
     }
@@ -84,8 +89,8 @@ std::string FitHeader(const std::string& ports, const std::string& record,
 // What every worker shares: the stop request, the screen, the events and the log.
 class Shared {
 public:
-    Shared(Output& out, const std::vector<int>& ports, CsvLog* log)
-        : out(out), ports(ports), views(ports.size()), log(log) {}
+    Shared(Output& out, const std::vector<int>& ports, const PortSetup& setup, CsvLog* log)
+        : out(out), ports(ports), setup(setup), views(ports.size()), log(log) {}
 
     void Stop() {
         {
@@ -116,7 +121,7 @@ public:
             for (const auto& [key, value] : fields.items()) event[key] = value;
             out.Line(JsonLine(event));
         } else if (!out.Live()) {
-            out.Line(fmt::format("{} COM{} {}", IsoTimeNow(false), port, text));
+            out.Line(fmt::format("{} {} {}", IsoTimeNow(false), PortNameOf(port, setup), text));
         }
     }
     // The board: the header and one line per port, redrawn when something
@@ -136,8 +141,10 @@ public:
             lines.push_back({header});
             // "COM12  remove   ZANTOR-40 00313  FAILED: ...": the columns close up
             // on a narrow terminal, so that at 40 columns the result still shows.
-            const size_t labelWidth =
-                fmt::format("COM{}", *std::max_element(ports.begin(), ports.end())).size() + 2;
+            size_t labelWidth = 0;
+            for (const int port : ports) {
+                labelWidth = std::max(labelWidth, PortNameOf(port, setup).size() + 2);
+            }
             const size_t activityWidth = size.columns < 50 ? 9 : 10;
             const size_t room = static_cast<size_t>(std::max(size.rows - 2, 1));
             std::vector<int> idle;
@@ -147,12 +154,12 @@ public:
                 if (views.size() > room && view.detail.empty() && view.result.empty()) {
                     idle.push_back(port);
                 } else {
-                    lines.push_back(Line(port, view, labelWidth, activityWidth));
+                    lines.push_back(Line(PortNameOf(port, setup), view, labelWidth, activityWidth));
                 }
             }
             if (!idle.empty()) {
-                lines.push_back(
-                    {fmt::format("{}  {}", PortRanges(idle), views[Index(idle[0])].activity)});
+                lines.push_back({fmt::format("{}  {}", PortRanges(idle, setup),
+                                             views[Index(idle[0])].activity)});
             }
             if (lines.size() > room + 1) {
                 const size_t hidden = lines.size() - room;
@@ -190,10 +197,10 @@ private:
         return static_cast<size_t>(std::find(ports.begin(), ports.end(), port) - ports.begin());
     }
 
-    static BoardLine Line(int port, const PortView& view, size_t labelWidth, size_t activityWidth) {
+    static BoardLine Line(const std::string& name, const PortView& view, size_t labelWidth,
+                          size_t activityWidth) {
         BoardLine line;
-        line.text = fmt::format("{:<{}}{:<{}}", fmt::format("COM{}", port), labelWidth,
-                                view.activity, activityWidth);
+        line.text = fmt::format("{:<{}}{:<{}}", name, labelWidth, view.activity, activityWidth);
         if (!view.detail.empty()) {
             line.text += view.detail;
         } else if (!view.result.empty()) {
@@ -208,6 +215,7 @@ private:
 
     Output& out;
     const std::vector<int>& ports;
+    const PortSetup& setup;
     std::mutex mutex;
     std::condition_variable wake;
     bool stopping = false;
@@ -288,8 +296,9 @@ public:
 
 private:
     // Whether a reader answers on the port now. A port that another program
-    // holds is shown as in use, with the holder, until it is given back; the
-    // event says so once, when it is first found held.
+    // holds is shown as in use, with the holder, until it is given back; one
+    // that may not be opened, or whose device has gone, as such. The event
+    // says so once, when the port is first found so.
     bool Arrived() {
         try {
             shared.Show(port, [](PortView& view) {
@@ -297,21 +306,34 @@ private:
                 view.detail.clear();
             });
             const bool found = reader.Connect(port);
-            heldBefore = false;
+            refusedBefore.reset();
             return found;
         } catch (const CommErr& error) {
             const bool held = error.kind() == CommErr::Kind::PortHeld;
-            if (held && !heldBefore) {
-                const PortHolder& holder = error.holder();
-                shared.Event(port, "in_use", "in use by " + HolderText(error),
-                             {{"device", DeviceOf(port, setup)},
-                              {"program", holder.program.empty() ? Json() : Json(holder.program)},
-                              {"pid", holder.pid != 0 ? Json(holder.pid) : Json()},
-                              {"how", holder.how}});
+            if (error.kind() != refusedBefore) {
+                if (held) {
+                    const PortHolder& holder = error.holder();
+                    shared.Event(
+                        port, "in_use", "in use by " + HolderText(error),
+                        {{"device", DeviceOf(port, setup)},
+                         {"program", holder.program.empty() ? Json() : Json(holder.program)},
+                         {"pid", holder.pid != 0 ? Json(holder.pid) : Json()},
+                         {"how", holder.how}});
+                } else {
+                    // The line names the port already.
+                    const std::string message = MessageOf(error);
+                    const std::string name = PortNameOf(port, setup) + " ";
+                    shared.Event(
+                        port, KindOf(error),
+                        message.rfind(name, 0) == 0 ? message.substr(name.size()) : message,
+                        {{"device", error.device()}, {"message", message}});
+                }
             }
-            heldBefore = held;
+            refusedBefore = error.kind();
             shared.Show(port, [&](PortView& view) {
-                view.activity = held ? "in use" : "watching";
+                view.activity = held                                          ? "in use"
+                                : error.kind() == CommErr::Kind::NotPermitted ? "no access"
+                                                                              : "gone";
                 view.detail = held ? HolderText(error) : error.what();
             });
             return false;
@@ -371,7 +393,7 @@ private:
         const std::string finished = IsoTimeNow(false);
         const std::string recordText = HexBytes(record.data(), record.size());
         const char* outcome = code == kExitDone ? "ok" : "failed";
-        shared.Record({finished, fmt::format("COM{}", port), device, ModelName(link),
+        shared.Record({finished, PortNameOf(port, setup), device, ModelName(link),
                        std::to_string(link.typeCode), fmt::format("{:05d}", link.serialNumber),
                        std::to_string(before), std::to_string(link.firmwareVersion), recordText,
                        outcome, error},
@@ -440,7 +462,8 @@ private:
     std::unique_ptr<SerialServices> services;
     session::ReaderSession reader;
     Zantor50& link;
-    bool heldBefore = false;  // the last look found the port held
+    // How the last look found the port refused; none when it opened.
+    std::optional<CommErr::Kind> refusedBefore;
 };
 
 }  // namespace
@@ -461,7 +484,7 @@ int RunStation(Output& out, const PortSetup& setup, const StationOptions& option
     std::unique_ptr<CsvLog> log;
     if (!options.logPath.empty()) log = std::make_unique<CsvLog>(options.logPath, kLogHeader);
 
-    Shared shared(out, options.ports, log.get());
+    Shared shared(out, options.ports, setup, log.get());
     // Told from here rather than from the handler, so that the board is redrawn
     // below the message.
     CatchInterrupts(nullptr);
@@ -477,7 +500,7 @@ int RunStation(Output& out, const PortSetup& setup, const StationOptions& option
         });
     }
     const std::string recordText = HexBytes(record.data(), record.size());
-    const std::string range = PortRanges(options.ports);
+    const std::string range = PortRanges(options.ports, setup);
     if (out.Json()) {
         out.Line(JsonLine({{"time", IsoTimeNow(false)},
                            {"event", "watching"},

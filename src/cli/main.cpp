@@ -25,6 +25,7 @@ Exit codes:
   5  verification failed (read-back or firmware version not what was written)
   6  bad profile or image (refused before anything was sent)
   7  port in use (another program holds the port; nothing was written)
+  8  port cannot be opened (permission denied, or its device has gone)
   130 stopped by a second Ctrl-C
 
 With --json, results are JSON (one object per line for monitor, send and

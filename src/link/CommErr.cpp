@@ -5,7 +5,7 @@
 #include "Protocol.h"
 
 CommErr::CommErr(Kind kind, uint8_t command, Detail detail)
-    : kind_(kind), command_(command), detail(std::move(detail)) {
+    : std::runtime_error(""), kind_(kind), command_(command), detail(std::move(detail)) {
     Describe();
 }
 
@@ -33,10 +33,21 @@ CommErr CommErr::RequestTooLong(uint8_t command, size_t payload) {
     return {Kind::RequestTooLong, command, {.payload = payload}};
 }
 
-CommErr CommErr::PortHeld(int port, std::string device, PortHolder holder) {
-    return {Kind::PortHeld,
+CommErr CommErr::NotOpened(int port, const OpenFailure& failure) {
+    const Kind kind = failure.reason == OpenFailure::Reason::Held           ? Kind::PortHeld
+                      : failure.reason == OpenFailure::Reason::NotPermitted ? Kind::NotPermitted
+                                                                            : Kind::DeviceGone;
+    return {kind,
             0,
-            {.port = port, .device = std::move(device), .holder = std::move(holder)}};
+            {.port = port,
+             .device = failure.device,
+             .holder = failure.holder,
+             .byPath = failure.namedByPath}};
+}
+
+std::string PortLabel(int port, const std::string& device, bool byPath) {
+    if (byPath && !device.empty()) return device;
+    return "COM" + std::to_string(port) + (device.empty() ? "" : " (" + device + ")");
 }
 
 CommErr& CommErr::During(std::string step) {
@@ -76,10 +87,15 @@ void CommErr::Describe() {
             text_ = command + " with " + std::to_string(detail.payload) +
                     " bytes of payload does not fit a frame; nothing was sent";
             break;
+        case Kind::NotPermitted:
+            text_ = portLabel() + " cannot be opened: permission denied";
+            break;
+        case Kind::DeviceGone:
+            text_ = portLabel() + " cannot be opened: the device has gone";
+            break;
         case Kind::PortHeld: {
             const PortHolder& holder = detail.holder;
-            text_ = "COM" + std::to_string(detail.port);
-            if (!detail.device.empty()) text_ += " (" + detail.device + ")";
+            text_ = portLabel();
             text_ +=
                 " is in use by " + (holder.program.empty() ? "another program" : holder.program);
             std::string about = holder.pid != 0 ? "pid " + std::to_string(holder.pid) : "";

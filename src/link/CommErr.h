@@ -2,15 +2,22 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <stdexcept>
 #include <string>
 
 #include "SerialServices.h"
 
+// How a port is named to the user: "COM3 (/dev/ttyUSB0)", "COM3" when it leads
+// nowhere known, and the path alone for a device the user named by its path,
+// whose number is only a stand-in.
+std::string PortLabel(int port, const std::string& device, bool byPath);
+
 // Thrown when an exchange with the reader failed; handlers catch it by type.
 // It says what happened, so that a front end can tell more than that it failed:
 // which command, and whether the reader was silent, garbled, refused, or the
-// port was lost or held by another program.
-class CommErr {
+// port was lost or held by another program. It is a std::runtime_error, so that
+// a handler of last resort sees its text too.
+class CommErr : public std::runtime_error {
 public:
     enum class Kind {
         NoReply,          // nothing came back, however often the request was sent
@@ -21,6 +28,8 @@ public:
         ShortWrite,       // the request could not be written whole; the port was closed
         RequestTooLong,   // the payload does not fit a frame; nothing was sent
         PortHeld,         // another program holds the port; nothing was written
+        NotPermitted,     // the user may not open the port; nothing was written
+        DeviceGone,       // the port's device is no longer there
     };
 
     static CommErr NoReply(uint8_t command, int attempts);
@@ -30,24 +39,28 @@ public:
     static CommErr PortClosed(uint8_t command);
     static CommErr ShortWrite(uint8_t command);
     static CommErr RequestTooLong(uint8_t command, size_t payload);
-    static CommErr PortHeld(int port, std::string device, PortHolder holder);
+    // A port that could not be opened, for a reason of its own (held,
+    // not permitted, gone), told as the services told it.
+    static CommErr NotOpened(int port, const OpenFailure& failure);
 
     // Where in a longer procedure it happened ("block 5 of 14"), added by the
     // procedure on its way out.
     CommErr& During(std::string step);
 
     Kind kind() const { return kind_; }
-    uint8_t command() const { return command_; }  // 0 for a held port
+    uint8_t command() const { return command_; }  // 0 for a port not opened
     int attempts() const { return detail.attempts; }
     uint8_t status() const { return detail.status; }
     int port() const { return detail.port; }
     const std::string& device() const { return detail.device; }
     const PortHolder& holder() const { return detail.holder; }
+    // "COM3 (/dev/ttyUSB0)", or the path alone for a device the user named.
+    std::string portLabel() const { return PortLabel(detail.port, detail.device, detail.byPath); }
     const std::string& step() const { return step_; }
 
     // One line in plain words, e.g. "the reader refused the configuration write
     // ('C') with status 1".
-    const char* what() const noexcept { return text_.c_str(); }
+    const char* what() const noexcept override { return text_.c_str(); }
 
 private:
     // What a kind of failure tells beyond its command; the rest stays empty.
@@ -59,6 +72,7 @@ private:
         int port = 0;
         std::string device{};
         PortHolder holder{};
+        bool byPath = false;
     };
 
     CommErr(Kind kind, uint8_t command, Detail detail);

@@ -70,10 +70,14 @@ struct PortHolder {
 
 // Why the last Open gave kInvalidPortHandle, as far as the platform can tell.
 struct OpenFailure {
-    enum class Reason { Unknown, Missing, Held, NotPermitted };
+    // Missing: the number leads to no port. Gone: it leads to a device that
+    // is no longer there (unplugged, or a node without hardware behind it).
+    enum class Reason { Unknown, Missing, Held, NotPermitted, Gone };
     Reason reason = Reason::Unknown;
     std::string device;  // where the number led; empty when nowhere or not known
     PortHolder holder;   // for Held
+    // The user named the device by its path; its number is only a stand-in.
+    bool namedByPath = false;
 };
 
 // The platform's serial services, one operation per service the port layer uses.

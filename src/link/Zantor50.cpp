@@ -37,11 +37,14 @@ bool Zantor50::SelectPort(int n) {
 size_t Zantor50::ReceiveFrame(uint8_t replyCommand, size_t expectedSize, uint8_t* destination,
                               uint32_t extraMs) {
     uint8_t buffer[kMaxReplyLength] = {};
-    size_t have = 0;    // bytes held in buffer, from its start
-    size_t passed = 0;  // bytes passed over that began no frame
+    size_t have = 0;        // bytes held in buffer, from its start
+    size_t passed = 0;      // bytes passed over that began no frame
+    bool cutShort = false;  // a read ended with the line silent
     const uint64_t started = services.NowMs();
     for (;;) {
         if (have < 2) {
+            // The line fell silent already: no length field can follow.
+            if (cutShort) break;
             // The extra allowance covers only the wait for the length field; the
             // rest of the frame runs under the base timeouts.
             if (extraMs != 0 && OpenPortNumber() != 0 && !SetReadTimeout(extraMs)) ClosePort();
@@ -51,18 +54,25 @@ size_t Zantor50::ReceiveFrame(uint8_t replyCommand, size_t expectedSize, uint8_t
         }
         const size_t length = buffer[0] + 256u * buffer[1];
         if (length >= kMinReplyLength && length <= kMaxReplyLength) {
-            if (have < length) have += ReadBytes(length - have, buffer + have);
-            if (have < length) break;
-            if (Crc16(buffer, length, 0xFFFF) == 0) {
+            if (have < length && !cutShort) {
+                have += ReadBytes(length - have, buffer + have);
+                cutShort = have < length;
+            }
+            // What two stray bytes announced never came, yet the reply may sit
+            // in the bytes held: once the line is silent the search goes on
+            // through them, past the first, without waiting any longer.
+            if (have >= length && Crc16(buffer, length, 0xFFFF) == 0) {
                 if (buffer[2] == replyCommand) {
                     std::memcpy(destination, buffer + 3,
                                 std::min(expectedSize, kMaxReplyLength - 3));
                     SetAside(buffer + length, have - length);
                     return length;
                 }
-                // A frame of another command is passed over, but a device that
-                // keeps sending them must not hold the program for ever.
-                PassOver(buffer, have, length);
+                // A frame of another command (the echo of our own request on a
+                // line that echoes) is dropped, but a device that keeps sending
+                // them must not hold the program for ever.
+                have -= length;
+                std::memmove(buffer, buffer + length, have);
                 if (services.NowMs() - started >= kReceiveLimitMs) break;
                 continue;
             }
@@ -226,9 +236,15 @@ void Zantor50::SendRaw(const std::array<uint8_t, 8>& frame) {
 
 size_t Zantor50::PollBytes(uint8_t* destination256) {
     if (OpenPortNumber() == 0) return 0;
-    size_t count = std::min(unclaimed.size(), kPollSize);
-    std::copy_n(unclaimed.begin(), count, destination256);
-    unclaimed.erase(unclaimed.begin(), unclaimed.begin() + static_cast<ptrdiff_t>(count));
+    // What a reception passed over is a chunk of its own: it came before
+    // whatever the port holds now, and is no part of it.
+    if (!unclaimed.empty()) {
+        const size_t count = std::min(unclaimed.size(), kPollSize);
+        std::copy_n(unclaimed.begin(), count, destination256);
+        unclaimed.erase(unclaimed.begin(), unclaimed.begin() + static_cast<ptrdiff_t>(count));
+        return count;
+    }
+    size_t count = 0;
     while (count < kPollSize && ReadBytes(1, destination256 + count) == 1) ++count;
     return count;
 }

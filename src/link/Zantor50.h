@@ -30,8 +30,9 @@ public:
     bool SelectPort(int n);
 
     // Frames and transactions. ReceiveFrame looks for its reply past whatever
-    // else the reader sent first (card text, frames of other commands) and keeps
-    // those bytes for PollBytes.
+    // else the reader sent first: whole frames of other commands (an echo of the
+    // request among them) are dropped, and what is no whole frame (card text,
+    // a broken frame) is kept for PollBytes.
     size_t ReceiveFrame(uint8_t replyCommand, size_t expectedSize, uint8_t* destination,
                         uint32_t extraMs);
     size_t Transact(uint8_t command, size_t size, const uint8_t* payload, size_t expectedSize,
@@ -52,8 +53,9 @@ public:
     void SendIdentifyRequest();
     void SendCardInFieldRequest();
     void SendRaw(const std::array<uint8_t, 8>& frame);
-    // What the reader sent unasked: first the bytes that a reception passed
-    // over, then whatever the port delivers.
+    // What the reader sent unasked: the bytes that a reception passed over, as
+    // a chunk of their own, and once they are all taken whatever the port
+    // delivers.
     size_t PollBytes(uint8_t* destination256);
 
     // Model number shown to the user: (typeCode AND 0x3FF) modulo 100.

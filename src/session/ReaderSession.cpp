@@ -21,9 +21,17 @@ ReaderSession::ReaderSession(SerialServices& services, AfterUpgrade afterUpgrade
 bool ReaderSession::Connect(int port) {
     if (port == 0) return link.FindReader(protocol::kSearchHighestPort);
     if (!link.SelectPort(port)) {
+        // A port that is there but cannot be opened is no absent reader: the
+        // user is told why.
         const OpenFailure failure = services.LastOpenFailure();
-        if (failure.reason == OpenFailure::Reason::Held) {
-            throw CommErr::PortHeld(port, failure.device, failure.holder);
+        switch (failure.reason) {
+            case OpenFailure::Reason::Held:
+            case OpenFailure::Reason::NotPermitted:
+            case OpenFailure::Reason::Gone:
+                throw CommErr::NotOpened(port, failure);
+            case OpenFailure::Reason::Unknown:
+            case OpenFailure::Reason::Missing:
+                break;
         }
         return false;
     }

@@ -47,8 +47,8 @@ public:
     // Finds and identifies the reader and leaves its port open. Port 0: the
     // search (the port already open, else where a reader answered last, else
     // COM1 upwards). Port n: COM n alone; false when nothing answers there (the
-    // port is closed again), CommErr (PortHeld) when another program holds it,
-    // before anything is written.
+    // port is closed again), CommErr (PortHeld, NotPermitted, DeviceGone) when
+    // it is there but cannot be opened, before anything is written.
     bool Connect(int port);
     void Close();
 

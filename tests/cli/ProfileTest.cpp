@@ -89,7 +89,10 @@ INSTANTIATE_TEST_SUITE_P(
         Refusal{"RecordOfNineBytes", With("record", "01 C0 05 03 60 00 03 00 FF"),
                 "\"record\": \"01 C0 05 03 60 00 03 00 FF\""},
         Refusal{"RecordDisagrees", With("record", "01 C0 05 03 60 00 00 00"),
-                "allowed: the record of the named fields, \"01 C0 05 03 60 00 03 00\""}),
+                "allowed: the record of the named fields, \"01 C0 05 03 60 00 03 00\""},
+        Refusal{"RecordOfAnotherTime", With("record", "01 C0 11 03 60 00 03 00"),
+                "(\"read_signalling_time\" is 5, the record says 17); to write the named fields "
+                "leave \"record\" out, to write the record make the fields say what it says"}),
     [](const testing::TestParamInfo<Refusal>& info) { return info.param.name; });
 
 TEST(CsvLogTest, FieldsWithACommaOrAQuoteAreQuoted) {

@@ -3,6 +3,7 @@
 #include <signal.h>
 #include <sys/ioctl.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
 #include <algorithm>
 #include <chrono>
@@ -44,17 +45,26 @@ protected:
         return *sims.back();
     }
 
+    // denied: as root, whom no mode keeps out, as nobody.
     void Start(simtest::ProgramRun& run, const std::vector<std::string>& args,
-               const std::string& input = "/dev/null", const std::string& portFolder = "") {
+               const std::string& input = "/dev/null", const std::string& portFolder = "",
+               bool denied = false) {
+        std::vector<std::string> command = args;
+        std::string program = ZANTOR_PATH;
+        if (denied && geteuid() == 0) {
+            command.insert(command.begin(),
+                           {"--reuid=65534", "--regid=65534", "--clear-groups", ZANTOR_PATH});
+            program = "/usr/bin/setpriv";
+        }
         ASSERT_TRUE(run.Start(
-            ZANTOR_PATH, args,
+            program, command,
             {"ZANTOR_PORT_FOLDER=" + (portFolder.empty() ? folder.Path() : portFolder)}, input));
     }
 
     Result Zantor(const std::vector<std::string>& args, const std::string& input = "/dev/null",
-                  int timeoutMs = 30000, const std::string& portFolder = "") {
+                  int timeoutMs = 30000, const std::string& portFolder = "", bool denied = false) {
         simtest::ProgramRun run;
-        Start(run, args, input, portFolder);
+        Start(run, args, input, portFolder, denied);
         Result result;
         result.code = run.WaitExit(timeoutMs).value_or(-1);
         result.out = run.Out();
@@ -151,6 +161,7 @@ struct Case {
     std::string out;  // contained in stdout
     std::string err;  // contained in stderr
     std::string input = "/dev/null";
+    bool denied = false;  // run by a user who may not open the emulators' ports
 };
 
 TEST_F(ZantorTest, CommandsPrintAndExitAsDocumented) {
@@ -170,8 +181,15 @@ TEST_F(ZantorTest, CommandsPrintAndExitAsDocumented) {
     // A device path that no COM number leads to gets the lowest that leads nowhere.
     const std::string unlinked = Sim(10).Device();
     std::filesystem::remove(folder.Entry("com10"));
-    const std::string profile =
-        File("profile.json", Zantor({"config", "get", "--port", "3", "--json"}).out);
+    const std::string got = Zantor({"config", "get", "--port", "3", "--json"}).out;
+    const std::string profile = File("profile.json", got);
+    // The most natural edit of what config get printed.
+    const std::string edited =
+        File("edited.json", std::regex_replace(got, std::regex("time\": 5"), "time\": 17"));
+    // A port that its user may not open, named by its path alone.
+    const std::string locked = Sim(11).Device();
+    std::filesystem::remove(folder.Entry("com11"));
+    chmod(locked.c_str(), 0);
     const std::string image50 = ZANTOR_FIRMWARE_DIR "/zantor50.bin";
     const std::vector<Case> cases = {
         {{"ports"}, 0, "COM3   /dev/pts/", ""},
@@ -220,7 +238,7 @@ TEST_F(ZantorTest, CommandsPrintAndExitAsDocumented) {
          "zantor: --led, --time and --buzzer shape L"},
         {{"identify", "-p", "com3"}, 0, "COM3 (" + com3 + "): ZANTOR-40", ""},
         {{"identify", "--port", com3, "-j"}, 0, "\"port\": 3,", ""},
-        {{"identify", "--port", unlinked}, 0, "COM1 (" + unlinked + "): ZANTOR-40", ""},
+        {{"identify", "--port", unlinked}, 0, unlinked + ": ZANTOR-40", ""},
         {{"identify", "-p", "/dev/null"}, 2, "", "zantor: /dev/null: not a serial port"},
         {{"identify", "-p", "COM33"}, 2, "", "zantor: --port: COM33 is neither a COM number"},
         {{"doctor"}, 1, "is held by cli_tests (pid ", ""},
@@ -268,11 +286,32 @@ TEST_F(ZantorTest, CommandsPrintAndExitAsDocumented) {
          "",
          "did not answer the upgrade block ('Y') after 3 attempts, at block 2 of 14)"},
         {{"identify", "--port", "6"}, 7, "", " is in use by cli_tests (pid "},
+        {{"identify", "--port", locked},
+         8,
+         "",
+         "zantor: " + locked +
+             " cannot be opened: "
+             "permission denied; it is ",
+         "/dev/null",
+         true},
+        {{"identify", "--port", locked, "--json"},
+         8,
+         "\"kind\":\"no_access\"",
+         "",
+         "/dev/null",
+         true},
+        {{"station", "--profile", "-", "--ports", locked, "--once", "--json"},
+         3,
+         "\"event\":\"no_access\",\"port\":1,\"device\":\"" + locked,
+         "",
+         profile,
+         true},
+        {{"config", "set", "--port", "3", edited}, 0, "COM3: wrote and read back 01 C0 11", ""},
         // After the rows that count the requests to COM5.
         {{"ports", "--probe"}, 0, "port folder  held (exclusive)", ""},
     };
     for (const Case& c : cases) {
-        const Result result = Zantor(c.args, c.input);
+        const Result result = Zantor(c.args, c.input, 30000, "", c.denied);
         SCOPED_TRACE(c.args[0] + " " + c.args.back());
         EXPECT_EQ(result.code, c.code) << result.err;
         EXPECT_NE(result.out.find(c.out), std::string::npos) << result.out;
@@ -282,10 +321,11 @@ TEST_F(ZantorTest, CommandsPrintAndExitAsDocumented) {
     const std::string loose = folder.Entry("loose");
     mkdir(loose.c_str(), 0700);
     chmod(loose.c_str(), 0755);
-    EXPECT_NE(
-        Zantor({"ports"}, "/dev/null", 30000, loose)
-            .err.find("zantor: ZANTOR_PORT_FOLDER=" + loose + " is not used: its mode is 0755"),
-        std::string::npos);
+    const std::string none = Zantor({"ports"}, "/dev/null", 30000, loose).err;
+    EXPECT_NE(none.find("zantor: ZANTOR_PORT_FOLDER=" + loose + " is not used: its mode is 0755"),
+              std::string::npos);
+    EXPECT_NE(none.find("zantor: no serial ports: looked in the port folder " + loose),
+              std::string::npos);
 
     // A card shown while the monitor runs, as the Test page would log it.
     simtest::ProgramRun monitor;
@@ -348,7 +388,7 @@ TEST_F(ZantorTest, BadProfilesAreRefusedWithNothingOnTheWire) {
     const std::vector<std::pair<std::string, const char*>> profiles = {
         {"output: ascii", "not a JSON document"},
         {"{\"output\": \"ascii\", \"volume\": 3}", "unknown field \"volume\""},
-        {good.substr(0, good.find("\"record\"")) + "\"record\": \"00\"}",
+        {good.substr(0, good.rfind('}')) + ", \"record\": \"00\"}",
          "\"record\": \"00\" is not allowed"},
     };
     for (const auto& [text, message] : profiles) {

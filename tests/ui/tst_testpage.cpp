@@ -46,6 +46,8 @@ private slots:
     void commandButtonsWithReader();
     void commandButtonsWithoutReader_data();
     void commandButtonsWithoutReader();
+    void echoingLine_data();
+    void echoingLine();
     void lFrameFollowsItsControls_data();
     void lFrameFollowsItsControls();
 };
@@ -224,6 +226,49 @@ void TestTestPage::commandButtonsWithoutReader() {
     for (const auto& call : h.services.CallsOf(Op::Write)) QVERIFY(call.data.at(2) == 'M');
     QCOMPARE(h.Label(), QString::fromUtf8(kNotConnected));
     QVERIFY(h.dialogs.shown.empty());
+}
+
+// A line that gives back every request: the echoes of the program's own checks
+// and reads are no part of the log, those of the test commands are. What a
+// check passed over besides is a chunk of its own.
+void TestTestPage::echoingLine_data() {
+    QTest::addColumn<QStringList>("actions");
+    QTest::addColumn<QByteArray>("beforeFirstReply");
+    QTest::addColumn<QStringList>("lines");
+    const QString echoM = QStringLiteral("Odebrane: 05,00,4D,A1,F4 - echo wysłanego rozkazu");
+    const QString replyM = QStringLiteral("Odebrane: 0B,00,CD,28,04,39,01,07,00,CD,88");
+    QTest::newRow("visit and T") << QStringList{"page", "RozkTBtn"} << QByteArray()
+                                 << QStringList{"Wysłane: 05,00,54,60,3E",
+                                                "Odebrane: 05,00,54,60,3E - echo wysłanego "
+                                                "rozkazu"};
+    QTest::newRow("read") << QStringList{"RdBtn"} << QByteArray() << QStringList{};
+    QTest::newRow("card text amid a check, then M")
+        << QStringList{"RozkMBtn"} << QByteArray("0004886718345\r\n")
+        << QStringList{"Wysłane: 05,00,4D,A1,F4", "0004886718345<CR><LF>", echoM, replyM};
+}
+
+void TestTestPage::echoingLine() {
+    QFETCH(QStringList, actions);
+    QFETCH(QByteArray, beforeFirstReply);
+    Harness h;
+    h.reader.script = [&](const Bytes& request) {
+        Bytes reply = h.reader.requests.size() == 1 ? ToBytes(beforeFirstReply) : Bytes{};
+        const Bytes answer = h.reader.Answer(request);
+        reply.insert(reply.end(), request.begin(), request.end());
+        reply.insert(reply.end(), answer.begin(), answer.end());
+        return std::optional<Bytes>(reply);
+    };
+    h.services.AttachReader(2, h.reader);
+    for (const QString& action : actions) {
+        if (action == QStringLiteral("page")) {
+            h.Find<QTabWidget>("CfgPgCtrl")->setCurrentIndex(1);
+        } else {
+            h.Find<QPushButton>(action.toLatin1().constData())->click();
+        }
+        for (int tick = 0; tick < 3; ++tick) h.win.TimerTimer();
+    }
+    QVERIFY(h.dialogs.shown.empty());
+    QTEST(h.Log(), "lines");
 }
 
 void TestTestPage::lFrameFollowsItsControls_data() {

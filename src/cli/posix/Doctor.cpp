@@ -89,26 +89,42 @@ std::optional<gid_t> SerialGroup(const std::vector<Device>& devices) {
     return std::nullopt;
 }
 
+// Whether the user is listed in the group file's entry for gid, though not in
+// this login's groups: added since logging in.
+bool ListedSinceLogin(const Machine& machine, gid_t gid) {
+    bool listed = false;
+    const passwd* user = getpwuid(machine.uid);
+    if (const group* entry = getgrgid(gid); entry != nullptr && user != nullptr) {
+        for (char** member = entry->gr_mem; *member != nullptr; ++member) {
+            listed = listed || user->pw_name == std::string(*member);
+        }
+    }
+    return listed;
+}
+
+std::string JoinGroup(const Machine& machine, const std::string& name, gid_t gid) {
+    return ListedSinceLogin(machine, gid)
+               ? fmt::format("log out and in again (or run: newgrp {})", name)
+               : fmt::format("sudo usermod -aG {} \"$USER\", then log out and in again", name);
+}
+
+std::string ChangeDevice(const std::string& group, const std::string& path) {
+    return fmt::format(
+        "sudo chgrp {0} {1} && sudo chmod 660 {1} (until it is plugged in again; a udev rule "
+        "makes it last)",
+        group, path);
+}
+
 void CheckGroupAndDevices(const Machine& machine, std::vector<Obstacle>& found) {
     const std::vector<Device> devices = SerialDevices(machine);
     const std::optional<gid_t> gid = SerialGroup(devices);
     if (!gid || machine.uid == 0) return;
     const std::string name = GroupName(*gid);
     if (!InGroup(machine, *gid)) {
-        // Listed in the group file, yet not in this login's groups: added since.
-        bool listed = false;
-        const passwd* user = getpwuid(machine.uid);
-        if (const group* entry = getgrgid(*gid); entry != nullptr && user != nullptr) {
-            for (char** member = entry->gr_mem; *member != nullptr; ++member) {
-                listed = listed || user->pw_name == std::string(*member);
-            }
-        }
         found.push_back(
             {fmt::format("you are not in the group {}, which owns the serial ports{}", name,
                          devices.empty() ? "" : " (" + devices.front().path + ")"),
-             listed
-                 ? fmt::format("log out and in again (or run: newgrp {})", name)
-                 : fmt::format("sudo usermod -aG {} \"$USER\", then log out and in again", name)});
+             JoinGroup(machine, name, *gid)});
     }
     for (const Device& device : devices) {
         const bool byGroup =
@@ -117,9 +133,7 @@ void CheckGroupAndDevices(const Machine& machine, std::vector<Obstacle>& found) 
             continue;
         }
         found.push_back({fmt::format("you may not open {} ({})", device.path, Mode(device.st)),
-                         fmt::format("sudo chgrp {0} {1} && sudo chmod 660 {1} (until it is "
-                                     "plugged in again; a udev rule makes it last)",
-                                     name, device.path)});
+                         ChangeDevice(name, device.path)});
     }
 }
 
@@ -220,6 +234,20 @@ Machine ThisMachine(const cli::PortSetup& setup) {
     return machine;
 }
 
+std::string AccessMend(const Machine& machine, const std::string& path) {
+    Device device{path, {}};
+    if (machine.uid == 0 || stat(path.c_str(), &device.st) != 0) return "";
+    const std::string owner = GroupName(device.st.st_gid);
+    const bool groupMay = ((device.st.st_mode >> 3) & kReadWrite) == kReadWrite;
+    if (groupMay && !InGroup(machine, device.st.st_gid)) {
+        return fmt::format("you are not in the group {}, which owns it: {}", owner,
+                           JoinGroup(machine, owner, device.st.st_gid));
+    }
+    const std::optional<gid_t> serial = SerialGroup(SerialDevices(machine));
+    return fmt::format("it is {}: {}", Mode(device.st),
+                       ChangeDevice(serial ? GroupName(*serial) : owner, path));
+}
+
 std::vector<Obstacle> Examine(const Machine& machine) {
     std::vector<Obstacle> found;
     CheckGroupAndDevices(machine, found);
@@ -235,6 +263,10 @@ namespace cli {
 
 std::vector<Obstacle> Obstacles(const PortSetup& setup) {
     return doctor::Examine(doctor::ThisMachine(setup));
+}
+
+std::string AccessMend(const std::string& device) {
+    return doctor::AccessMend(doctor::ThisMachine({}), device);
 }
 
 }  // namespace cli

@@ -35,4 +35,9 @@ Machine ThisMachine(const cli::PortSetup& setup);
 // program, the port folder, the lock folder.
 std::vector<cli::Obstacle> Examine(const Machine& machine);
 
+// For a device that the user was refused for want of permission: what mends
+// it, as Examine would say it ("you are not in the group dialout, which owns
+// it: sudo usermod ..."); empty for root or a device that cannot be looked at.
+std::string AccessMend(const Machine& machine, const std::string& device);
+
 }  // namespace doctor

@@ -117,6 +117,16 @@ std::vector<PortInfo> ListPorts(const PortSetup& setup) {
     return ports;
 }
 
+std::string PortsLookedAt(const PortSetup& setup) {
+    std::string where = "looked in the port folder " + FolderOf(setup);
+    if (const std::string why = comports::WhyNotTrusted(FolderOf(setup)); !why.empty()) {
+        where += " (not used: " + why + ")";
+    }
+    return where + (setup.systemPorts ? " and at the system's serial ports (ttyS with hardware, "
+                                        "ttyUSB, ttyACM in /sys/class/tty)"
+                                      : "; ZANTOR_PORT_FOLDER turns the system's ports off");
+}
+
 bool IsTerminal(std::FILE* stream) { return isatty(fileno(stream)) == 1; }
 
 bool ColourTerminal(std::FILE* stream) {

@@ -71,6 +71,10 @@ std::vector<PortInfo> ListPorts(const PortSetup& setup) {
 // What keeps a program off a port on Windows is seen only by opening it.
 std::vector<Obstacle> Obstacles(const PortSetup&) { return {}; }
 
+std::string AccessMend(const std::string&) { return ""; }
+
+std::string PortsLookedAt(const PortSetup&) { return "looked at COM1 to COM32"; }
+
 // A console counts as a terminal when it takes the escape sequences of the live
 // progress; one that does not gets plain lines.
 bool IsTerminal(std::FILE* stream) {

@@ -371,6 +371,7 @@ PosixSerialServices::OpenDevice* PosixSerialServices::Find(PortHandle handle) {
 // asked before anything else is done with it. Refused, it is closed as found.
 PortHandle PosixSerialServices::Open(int portNumber) {
     lastFailure = {};
+    lastNumber = portNumber;
     std::optional<std::string> path = Resolve(portNumber);
     if (!path) return Refuse(OpenFailure::Reason::Missing, "");
     if (std::optional<comports::PortHolder> holder =
@@ -387,6 +388,8 @@ PortHandle PosixSerialServices::Open(int portNumber) {
         if (error == EACCES || error == EPERM)
             return Refuse(OpenFailure::Reason::NotPermitted, *path);
         if (error == EBUSY) return Refuse(OpenFailure::Reason::Held, *path, {0, "", "exclusive"});
+        if (error == ENOENT || error == ENXIO || error == EIO || error == ENODEV)
+            return Refuse(OpenFailure::Reason::Gone, *path);
         return Refuse(OpenFailure::Reason::Missing, *path);
     }
 
@@ -435,7 +438,7 @@ std::optional<std::string> PosixSerialServices::Resolve(int portNumber) const {
 
 PortHandle PosixSerialServices::Refuse(OpenFailure::Reason reason, const std::string& device,
                                        PortHolder holder) {
-    lastFailure = {reason, device, std::move(holder)};
+    lastFailure = {reason, device, std::move(holder), options.devices.count(lastNumber) != 0};
     return kInvalidPortHandle;
 }
 

@@ -87,4 +87,5 @@ private:
     // Handles are never reused, so a stale one cannot reach a later port.
     PortHandle nextHandle = 1;
     OpenFailure lastFailure;
+    int lastNumber = 0;  // of the last Open
 };

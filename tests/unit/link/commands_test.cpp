@@ -104,6 +104,7 @@ INSTANTIATE_TEST_SUITE_P(
                     Interleaving{"lengthFour", {}, {0x04, 0x00}, 0},
                     Interleaving{"lengthThirtyThree", {}, {0x21, 0x00}, 0},
                     Interleaving{"highByteSet", {}, {0x0B, 0x01}, 0},
+                    Interleaving{"strayLength", {}, {0x20, 0x00}, 0},
                     Interleaving{"badChecksum", {}, {0x06, 0x00, 0xC3, 0x00, 0x50, 0x5D}, 0},
                     Interleaving{"endOfAReply", {0x07, 0x00, 0xCD, 0x88}, {}, 0}),
     [](const auto& info) { return std::string(info.param.name); });
