@@ -13,8 +13,8 @@
 #include <QDeadlineTimer>
 #include <QLabel>
 #include <QMessageBox>
-#include <QProgressBar>
 #include <QProcess>
+#include <QProgressBar>
 #include <QPushButton>
 #include <QScreen>
 #include <QSet>
@@ -27,7 +27,6 @@
 #include <atomic>
 #include <chrono>
 #include <cstring>
-#include <functional>
 #include <iterator>
 #include <map>
 #include <mutex>
@@ -256,33 +255,6 @@ void SendThroughTheServer(const QWidget& target, bool click) {
     QThread::msleep(50);
 }
 
-// Lets the program idle in an event loop of its own, as QApplication::exec does,
-// until done() holds (looked at every 100 ms, as often as the poll timer ticks)
-// or boundMs have passed.
-bool Idle(const std::function<bool()>& done, int boundMs) {
-    QEventLoop loop;
-    QTimer look;
-    QObject::connect(&look, &QTimer::timeout, &loop, [&] {
-        if (done()) loop.quit();
-    });
-    look.start(100);
-    QTimer::singleShot(boundMs, &loop, &QEventLoop::quit);
-    loop.exec();
-    return done();
-}
-
-// A click of the first button on target with the real pointer (XTest), through
-// xdotool, which runs beside the program.
-QProcess* ClickWithThePointer(const QWidget& target) {
-    const QPoint at = target.mapTo(target.window(), target.rect().center());
-    auto* xdotool = new QProcess(const_cast<QWidget*>(&target));
-    xdotool->start(QStringLiteral("xdotool"),
-                   {QStringLiteral("mousemove"), QStringLiteral("--window"),
-                    QString::number(target.window()->winId()), QString::number(at.x()),
-                    QString::number(at.y()), QStringLiteral("click"), QStringLiteral("1")});
-    return xdotool;
-}
-
 // What the screen showed during one upgrade. The question box is answered on
 // screen; every move of the progress bar takes a shot of the screen around the
 // progress window and the place where the box was.
@@ -377,16 +349,9 @@ struct Path {
     Qt::KeyboardModifiers modifiers;
 };
 
-// When input comes: during the start-up search, during a scan started by RdBtn,
-// right after it, or during an upgrade's transfer.
-enum class When { StartUp, Scan, AfterScan, Transfer };
-enum class Input { Close, Click, Keys };  // Keys: Return, which answers Yes
-
 }  // namespace
 
 Q_DECLARE_METATYPE(Path)
-Q_DECLARE_METATYPE(When)
-Q_DECLARE_METATYPE(Input)
 
 class TestDisplay : public QObject {
     Q_OBJECT
@@ -398,7 +363,7 @@ private slots:
     void everyControlHasAName();
     void inputDuringAnOperationIsHeld_data();
     void inputDuringAnOperationIsHeld();
-    void closeRequestAfterAFailedSearchEndsTheProgram();
+    void closeAfterAFailedSearchEndsTheProgram();
 };
 
 void TestDisplay::upgradeShowsItsProgressEveryTime() {
@@ -506,91 +471,76 @@ void TestDisplay::everyControlHasAName() {
 }
 
 void TestDisplay::inputDuringAnOperationIsHeld_data() {
-    QTest::addColumn<When>("when");
-    QTest::addColumn<Input>("input");
-    QTest::newRow("close during a scan") << When::Scan << Input::Close;
-    QTest::newRow("close right after a scan") << When::AfterScan << Input::Close;
-    QTest::newRow("close during an upgrade") << When::Transfer << Input::Close;
-    QTest::newRow("click during a scan does nothing after it") << When::Scan << Input::Click;
-    QTest::newRow("keys during the start-up search do not answer the upgrade question")
-        << When::StartUp << Input::Keys;
+    QTest::addColumn<bool>("upgrade");  // else a scan that finds no reader, started by RdBtn
+    QTest::addColumn<bool>("during");   // else sent right after the operation
+    QTest::addColumn<bool>("click");    // on RdBtn; else a close request
+    QTest::newRow("close during a scan") << false << true << false;
+    QTest::newRow("close right after a scan") << false << false << false;
+    QTest::newRow("close during an upgrade") << true << true << false;
+    QTest::newRow("click during a scan") << false << true << true;
+    QTest::newRow("Return typed in the search does not answer the upgrade question")
+        << true << false << true;
 }
 
-// Input that the display delivers during an operation is held by the program: a
-// close request is carried out as soon as the operation is over, anything else
-// is dropped, and input to a dialog that the operation opens is the dialog's.
+// Input during an operation is held by the program: a close request is carried
+// out as soon as the operation is over, the rest is dropped, not left for later.
 void TestDisplay::inputDuringAnOperationIsHeld() {
-    QFETCH(When, when);
-    QFETCH(Input, input);
+    QFETCH(bool, upgrade);
+    QFETCH(bool, during);
+    QFETCH(bool, click);
     Harness h;
     QPushButton* rdBtn = h.Find<QPushButton>("RdBtn");
     int scans = 0;
     QObject::connect(rdBtn, &QPushButton::clicked, [&] { ++scans; });
-    auto send = [&] {
-        if (input == Input::Keys) {
-            QProcess::execute(QStringLiteral("xdotool"),
-                              {QStringLiteral("key"), QStringLiteral("--window"),
-                               QString::number(h.win.winId()), QStringLiteral("Return")});
-        } else {
-            SendThroughTheServer(input == Input::Click ? *rdBtn : static_cast<QWidget&>(h.win),
-                                 input == Input::Click);
-        }
-    };
-    if (when == When::Transfer || when == When::StartUp) {
+    auto send = [&] { SendThroughTheServer(click ? *rdBtn : static_cast<QWidget&>(h.win), click); };
+    if (upgrade) {
         h.reader.firmwareVersion = 6;
         h.services.AttachReader(1, h.reader);
         h.services.MakeStandInLine(1);  // where the image built in is offered
-    }
-    if (when == When::Transfer) {
         QObject::connect(h.work.findChild<QProgressBar*>(), &QProgressBar::valueChanged,
                          [&](int value) { value == 1 ? send() : void(); });
     }
-    if (when == When::StartUp) {
-        // The question is answered No on screen once the box shows.
+    QTimer no;  // answers the question No on screen
+    QObject::connect(&no, &QTimer::timeout, [] {
+        auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget());
+        if (box && box->windowHandle()->isExposed()) box->button(QMessageBox::No)->click();
+    });
+    if (upgrade && !during) {
+        no.start(20);
         h.dialogs.onShow = [&h](const FakeDialogs::Shown& shown) {
-            QTimer answer;
-            QObject::connect(&answer, &QTimer::timeout, [] {
-                auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget());
-                if (box != nullptr && box->windowHandle()->isExposed()) {
-                    box->button(QMessageBox::No)->click();
-                }
-            });
-            answer.start(20);
             h.dialogs.answer = QtDialogs().AskYesNo(shown.caption, shown.text);
         };
         h.win.show();
-        QTimer::singleShot(0, send);  // runs in the start-up search's first serving
+        QTimer::singleShot(0, [&] {  // runs in the start-up search's first serving
+            QProcess::execute("xdotool",
+                              {"key", "--window", QString::number(h.win.winId()), "Return"});
+        });
     }
-    // Once the first activation's check (and upgrade) is over; a close request
-    // during the upgrade may have closed the window by then.
-    QVERIFY(h.Start() || when == When::Transfer);
-    if (when == When::Scan) QTimer::singleShot(0, send);  // runs in the scan's first serving
-    if (when == When::Scan || when == When::AfterScan) rdBtn->click();
-    if (when == When::AfterScan) send();
-    if (input == Input::Keys) {
-        QCOMPARE(h.dialogs.Questions(), 1);
-        QCOMPARE(h.RequestsOf('Z'), 0);
-        return;
+    QVERIFY(h.Start() || (upgrade && during));  // the first check (and upgrade) is over
+    if (!upgrade) {
+        if (during) QTimer::singleShot(0, send);  // runs in the scan's first serving
+        rdBtn->click();
+        if (!during) send();
     }
-    // A close request after the click comes after it.
-    if (input == Input::Click) SendThroughTheServer(h.win, false);
+    if (click) SendThroughTheServer(h.win, false);  // delivered after the input
     QVERIFY(QTest::qWaitFor([&] { return !h.win.isVisible(); }, 1000));
-    QCOMPARE(scans, when == When::Transfer ? 0 : 1);
+    QVERIFY(scans == (upgrade ? 0 : 1) && h.RequestsOf('Z') == (upgrade && during ? 1 : 0));
 }
 
-// As a user meets it: the reader goes, a real click on "Odczyt konfiguracji"
-// finds none, and while the program idles a window manager asks it to close.
-void TestDisplay::closeRequestAfterAFailedSearchEndsTheProgram() {
+// As a user meets it: the reader goes, a real click (XTest) on "Odczyt
+// konfiguracji" finds none, and 1.5 s later a window manager asks to close.
+void TestDisplay::closeAfterAFailedSearchEndsTheProgram() {
     EndToEnd e({});
     QVERIFY(e.Start());
     e.sim.Stop();
-    QProcess* click = ClickWithThePointer(*e.Find<QPushButton>("RdBtn"));
-    QVERIFY2(Idle([&] { return e.Label() == QString::fromUtf8(kNotConnected); }, kExchangeMs),
-             qPrintable(e.Label()));
-    QVERIFY2(click->waitForFinished() && click->exitCode() == 0, "xdotool (scripts/setup.sh)");
-    Idle([] { return false; }, 1500);
+    const QPushButton* rdBtn = e.Find<QPushButton>("RdBtn");
+    const QPoint at = rdBtn->mapTo(&e.win, rdBtn->rect().center());
+    QProcess::execute("xdotool", {"mousemove", "--window", QString::number(e.win.winId()),
+                                  QString::number(at.x()), QString::number(at.y()), "click", "1"});
+    QVERIFY(QTest::qWaitFor([&] { return e.Label() == QString::fromUtf8(kNotConnected); }));
+    QTest::qWait(1500);
     SendThroughTheServer(e.win, false);
-    QVERIFY(Idle([&] { return !e.win.isVisible(); }, 5000));
+    QVERIFY(QTest::qWaitFor([&] { return !e.win.isVisible(); }, 1000));
 }
 
 QTEST_MAIN(TestDisplay)
