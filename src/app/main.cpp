@@ -3,6 +3,7 @@
 #include <QMessageBox>
 #include <exception>
 
+#include "BusyDisplay.h"
 #include "MainWin.h"
 #include "QtDialogs.h"
 #include "WorkWin.h"
@@ -22,8 +23,10 @@ using PlatformSerialServices = PosixSerialServices;
 namespace {
 
 // The standard display of an exception's message: a modal error box captioned
-// with the application's name.
+// with the application's name, which takes input also when the exception left
+// an operation.
 void ShowException(const std::exception& error) {
+    const busydisplay::DialogLoop loop;
     QMessageBox::critical(nullptr, QCoreApplication::applicationName(),
                           QString::fromLocal8Bit(error.what()));
 }

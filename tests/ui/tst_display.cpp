@@ -13,6 +13,7 @@
 #include <QDeadlineTimer>
 #include <QLabel>
 #include <QMessageBox>
+#include <QProcess>
 #include <QProgressBar>
 #include <QPushButton>
 #include <QScreen>
@@ -360,8 +361,9 @@ private slots:
     void hiddenModePageIsNeverReached_data();
     void hiddenModePageIsNeverReached();
     void everyControlHasAName();
-    void inputDuringAnOperationIsDeliveredAfterIt_data();
-    void inputDuringAnOperationIsDeliveredAfterIt();
+    void inputDuringAnOperationIsHeld_data();
+    void inputDuringAnOperationIsHeld();
+    void closeAfterAFailedSearchEndsTheProgram();
 };
 
 void TestDisplay::upgradeShowsItsProgressEveryTime() {
@@ -468,7 +470,7 @@ void TestDisplay::everyControlHasAName() {
     QCOMPARE(names.size(), 1 + 16);
 }
 
-void TestDisplay::inputDuringAnOperationIsDeliveredAfterIt_data() {
+void TestDisplay::inputDuringAnOperationIsHeld_data() {
     QTest::addColumn<bool>("upgrade");  // else a scan that finds no reader, started by RdBtn
     QTest::addColumn<bool>("during");   // else sent right after the operation
     QTest::addColumn<bool>("click");    // on RdBtn; else a close request
@@ -476,11 +478,13 @@ void TestDisplay::inputDuringAnOperationIsDeliveredAfterIt_data() {
     QTest::newRow("close right after a scan") << false << false << false;
     QTest::newRow("close during an upgrade") << true << true << false;
     QTest::newRow("click during a scan") << false << true << true;
+    QTest::newRow("Return typed in the search does not answer the upgrade question")
+        << true << false << true;
 }
 
-// Input that the display delivers while an operation serves it waits; it comes
-// as soon as the operation is over, not with the next event from the display.
-void TestDisplay::inputDuringAnOperationIsDeliveredAfterIt() {
+// Input during an operation is held by the program: a close request is carried
+// out as soon as the operation is over, the rest is dropped, not left for later.
+void TestDisplay::inputDuringAnOperationIsHeld() {
     QFETCH(bool, upgrade);
     QFETCH(bool, during);
     QFETCH(bool, click);
@@ -496,13 +500,47 @@ void TestDisplay::inputDuringAnOperationIsDeliveredAfterIt() {
         QObject::connect(h.work.findChild<QProgressBar*>(), &QProgressBar::valueChanged,
                          [&](int value) { value == 1 ? send() : void(); });
     }
-    QVERIFY(h.Start());  // once the first activation's check (and upgrade) is over
+    QTimer no;  // answers the question No on screen
+    QObject::connect(&no, &QTimer::timeout, [] {
+        auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget());
+        if (box && box->windowHandle()->isExposed()) box->button(QMessageBox::No)->click();
+    });
+    if (upgrade && !during) {
+        no.start(20);
+        h.dialogs.onShow = [&h](const FakeDialogs::Shown& shown) {
+            h.dialogs.answer = QtDialogs().AskYesNo(shown.caption, shown.text);
+        };
+        h.win.show();
+        QTimer::singleShot(0, [&] {  // runs in the start-up search's first serving
+            QProcess::execute("xdotool",
+                              {"key", "--window", QString::number(h.win.winId()), "Return"});
+        });
+    }
+    QVERIFY(h.Start() || (upgrade && during));  // the first check (and upgrade) is over
     if (!upgrade) {
         if (during) QTimer::singleShot(0, send);  // runs in the scan's first serving
         rdBtn->click();
         if (!during) send();
     }
-    QVERIFY(QTest::qWaitFor([&] { return click ? scans == 2 : !h.win.isVisible(); }, 1000));
+    if (click) SendThroughTheServer(h.win, false);  // delivered after the input
+    QVERIFY(QTest::qWaitFor([&] { return !h.win.isVisible(); }, 1000));
+    QVERIFY(scans == (upgrade ? 0 : 1) && h.RequestsOf('Z') == (upgrade && during ? 1 : 0));
+}
+
+// As a user meets it: the reader goes, a real click (XTest) on "Odczyt
+// konfiguracji" finds none, and 1.5 s later a window manager asks to close.
+void TestDisplay::closeAfterAFailedSearchEndsTheProgram() {
+    EndToEnd e({});
+    QVERIFY(e.Start());
+    e.sim.Stop();
+    const QPushButton* rdBtn = e.Find<QPushButton>("RdBtn");
+    const QPoint at = rdBtn->mapTo(&e.win, rdBtn->rect().center());
+    QProcess::execute("xdotool", {"mousemove", "--window", QString::number(e.win.winId()),
+                                  QString::number(at.x()), QString::number(at.y()), "click", "1"});
+    QVERIFY(QTest::qWaitFor([&] { return e.Label() == QString::fromUtf8(kNotConnected); }));
+    QTest::qWait(1500);
+    SendThroughTheServer(e.win, false);
+    QVERIFY(QTest::qWaitFor([&] { return !e.win.isVisible(); }, 1000));
 }
 
 QTEST_MAIN(TestDisplay)
