@@ -6,6 +6,8 @@ set -euo pipefail
 packages=(
   build-essential cmake ninja-build pkg-config
   qt6-base-dev qt6-base-dev-tools libgl-dev
+  # the window's English translation (lupdate, lrelease) and Qt's own Polish texts
+  qt6-l10n-tools qt6-translations-l10n
   libgtest-dev googletest
   clang libclang-rt-dev
   xvfb xauth imagemagick libxcb1-dev
