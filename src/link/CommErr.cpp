@@ -39,8 +39,10 @@ CommErr CommErr::PortHeld(int port, std::string device, PortHolder holder) {
             {.port = port, .device = std::move(device), .holder = std::move(holder)}};
 }
 
-CommErr& CommErr::During(std::string step) {
-    step_ = std::move(step);
+CommErr& CommErr::DuringBlock(int block, int blocks) {
+    block_ = block;
+    blocks_ = blocks;
+    step_ = "block " + std::to_string(block) + " of " + std::to_string(blocks);
     Describe();
     return *this;
 }

@@ -181,10 +181,10 @@ TEST_F(ZantorTest, CommandsPrintAndExitAsDocumented) {
         {{"identify", "--port", "7"},
          3,
          "",
-         "zantor: Nie podłączony żaden czytnik. (no reader answers on COM7)"},
+         "zantor: No reader connected. (no reader answers on COM7)"},
         {{"identify", "--port", "7", "--json"},
          3,
-         "{\"event\":\"error\",\"exit_code\":3,\"kind\":\"no_reader\",\"message\":\"Nie ",
+         "{\"event\":\"error\",\"exit_code\":3,\"kind\":\"no_reader\",\"message\":\"No ",
          ""},
         {{"config", "get", "--port", "3"}, 0, "record:               01 C0 05 03 60 00 03 00", ""},
         {{"config", "get", "--port", "8"}, 4, "", "did not answer the configuration read"},
@@ -203,14 +203,14 @@ TEST_F(ZantorTest, CommandsPrintAndExitAsDocumented) {
         {{"upgrade", "--port", "3", "--yes", "--image", File("short.bin", "ZANTOR")},
          6,
          "",
-         "Błąd pliku upgrade."},
+         "Upgrade file error."},
         {{"send", "--port", "3", "T", "L", "--led", "red", "--time", "0", "--buzzer", "11110000"},
          0,
-         "Rozkaz: 08,00,4C,01,00,0F,",
+         "Command: 08,00,4C,01,00,0F,",
          ""},
         {{"send", "--port", "3", "T"},
          0,
-         "Odebrane: 06,00,D4,00,5F,AC  = no card in the field",
+         "Received: 06,00,D4,00,5F,AC  = no card in the field",
          ""},
         {{"send", "-p", "3", "M"}, 0, "  = ZANTOR-40 (type 1064), serial 00313, firmware 7\n", ""},
         {{"send", "-p", "3", "L"}, 0, ",55,AC  = LEDs and buzzer: done, status 0\n", ""},
@@ -260,7 +260,7 @@ TEST_F(ZantorTest, CommandsPrintAndExitAsDocumented) {
         {{"config", "set", "--port", "4", profile},
          4,
          "",
-         "zantor: Błąd komunikacji. (the reader refused the configuration write ('C') with "
+         "zantor: Communication error. (the reader refused the configuration write ('C') with "
          "status 1)"},
         {{"config", "set", "--port", "4", profile, "--json"}, 4, "\"kind\":\"refused\"", ""},
         {{"upgrade", "--port", "5", "--yes"},
@@ -324,6 +324,49 @@ TEST_F(ZantorTest, SecondCtrlCGivesThePortBack) {
     EXPECT_FALSE(std::filesystem::exists(lockFile));
     const Result after = Zantor({"identify", "-p", "3"});
     EXPECT_EQ(after.code, 0) << after.err;
+}
+
+// One language per run, from the environment as the window reads it, without a
+// generated locale: Polish for a Polish user, English otherwise; the JSON
+// differs only in its message.
+TEST_F(ZantorTest, FailingWriteSpeaksTheUsersLanguage) {
+    Sim(4, {"--status", "C=1"});
+    const std::string profile = File("p.json", Zantor({"config", "get", "-p", "4", "-j"}).out);
+    const struct {
+        std::vector<std::string> environment;
+        const char* said;
+    } rows[] = {
+        {{"LANGUAGE=pl_PL.UTF-8"},
+         "zantor: Błąd komunikacji. (czytnik odrzucił rozkaz 'C' (zapis konfiguracji) ze statusem "
+         "1)\n"},
+        {{"LANG=pl_PL.UTF-8"}, "zantor: Błąd komunikacji. (czytnik odrzucił rozkaz 'C'"},
+        {{"LANGUAGE=de:pl", "LANG=en_US.UTF-8"}, "zantor: Błąd komunikacji. (czytnik odrzucił"},
+        {{"LC_ALL=en_US.UTF-8", "LANG=pl_PL"}, "zantor: Communication error. (the reader refused"},
+        {{"LC_ALL=C", "LANG=pl_PL"}, "zantor: Communication error. (the reader refused"},
+    };
+    for (const auto& row : rows) {
+        for (const bool json : {false, true}) {
+            std::vector<std::string> environment = row.environment;
+            // Unset here whatever the row does not set (the first of a name counts).
+            environment.insert(environment.end(), {"LANGUAGE=", "LC_ALL=", "LC_MESSAGES=", "LANG=",
+                                                   "ZANTOR_PORT_FOLDER=" + folder.Path()});
+            std::vector<std::string> args = {"config", "set", "--port", "4", profile};
+            if (json) args.push_back("--json");
+            simtest::ProgramRun run;
+            ASSERT_TRUE(run.Start(ZANTOR_PATH, args, environment));
+            EXPECT_EQ(run.WaitExit(30000), 4);
+            EXPECT_EQ(run.Err().rfind(row.said, 0), 0u) << run.Err();
+            if (json) {
+                EXPECT_EQ(
+                    run.Out().rfind("{\"event\":\"error\",\"exit_code\":4,\"kind\":\"refused\","
+                                    "\"message\":\"" +
+                                        run.Err().substr(8, 20),
+                                    0),
+                    0u)
+                    << run.Out();
+            }
+        }
+    }
 }
 
 TEST_F(ZantorTest, ProfileMovesFromOneReaderToAnother) {
@@ -394,7 +437,7 @@ TEST_F(ZantorTest, StationProvisionsFourReadersAtOnce) {
     const std::vector<std::string> expected = {
         ",ZANTOR-40,1064,00313,7,7,01 C0 05 03 60 00 03 00,ok,\r",
         ",ZANTOR-40,1064,00077,6,7,01 C0 05 03 60 00 03 00,ok,\r",
-        ",ZANTOR-40,1064,00099,7,7,01 C0 05 03 60 00 03 00,failed,Błąd komunikacji. (the "
+        ",ZANTOR-40,1064,00099,7,7,01 C0 05 03 60 00 03 00,failed,Communication error. (the "
         "configuration read ('c') could not be written whole; the port was closed)\r",
         ",ZANTOR-50,2098,00453,8,8,01 C0 05 03 60 00 03 00,ok,\r",
         ",ZANTOR-40,1064,00055,6,6,01 C0 05 03 60 00 03 00,failed,\"after the upgrade the reader "

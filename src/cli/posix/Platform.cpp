@@ -10,9 +10,11 @@
 #include <string_view>
 #include <utility>
 
+#include "Catalogue.h"
 #include "ComPorts.h"
 #include "ComPortsInternal.h"
 #include "Failure.h"
+#include "Language.h"
 #include "PosixSerialServices.h"
 
 namespace cli {
@@ -49,10 +51,12 @@ std::unique_ptr<SerialServices> MakeSerialServices(const PortSetup& setup) {
     return std::make_unique<PosixSerialServices>(std::move(options));
 }
 
+std::vector<std::string> UserLanguages() { return language::FromEnvironment(); }
+
 std::string PortFolderProblem(const PortSetup& setup) {
     if (setup.folder.empty()) return "";
     const std::string why = comports::WhyNotTrusted(setup.folder);
-    return why.empty() ? "" : "ZANTOR_PORT_FOLDER=" + setup.folder + " is not used: " + why;
+    return why.empty() ? "" : Say("ZANTOR_PORT_FOLDER={} is not used: {}", setup.folder, why);
 }
 
 std::string DeviceOf(int n, const PortSetup& setup) {
@@ -76,7 +80,8 @@ int PortForDevice(const std::string& path, PortSetup& setup) {
         }
     }
     if (unused == 0) {
-        throw Failure(kExitUsage, path + ": every COM number leads to another device already");
+        throw Failure(kExitUsage,
+                      Say("{}: every COM number leads to another device already", path));
     }
     setup.devices[unused] = named.device;
     return unused;
