@@ -133,9 +133,9 @@ int main(int argc, char** argv) {
                          "serial ports."),
                  "zantor"};
     // CLI11's own words of the help, in the run's language too.
-    for (const char* label :
-         {cli::Later("Usage"), cli::Later("OPTIONS"), cli::Later("Positionals"),
-          cli::Later("REQUIRED"), cli::Later("Needs"), cli::Later("Excludes")}) {
+    for (const char* label : {cli::Later("Usage"), cli::Later("OPTIONS"), cli::Later("Positionals"),
+                              cli::Later("REQUIRED"), cli::Later("SUBCOMMAND"), cli::Later("Needs"),
+                              cli::Later("Excludes")}) {
         app.get_formatter()->label(label, cli::Tr(label));
     }
     app.option_defaults()->group(cli::Tr("Options"));
@@ -260,9 +260,14 @@ int main(int argc, char** argv) {
         cli::Tr(
             "What stands between this machine and a reader, each with the command that mends it."));
 
-    for (CLI::App* command : app.get_subcommands({})) {
+    // A subcommand's help flag is made before the defaults above reach it.
+    const auto inOwnWords = [](CLI::App* command) {
         command->group(cli::Tr("Subcommands"));
-        for (CLI::App* inner : command->get_subcommands({})) inner->group(cli::Tr("Subcommands"));
+        command->get_help_ptr()->group(cli::Tr("Options"));
+    };
+    for (CLI::App* command : app.get_subcommands({})) {
+        inOwnWords(command);
+        for (CLI::App* inner : command->get_subcommands({})) inOwnWords(inner);
     }
 
     try {
