@@ -326,45 +326,31 @@ TEST_F(ZantorTest, SecondCtrlCGivesThePortBack) {
     EXPECT_EQ(after.code, 0) << after.err;
 }
 
-// One language per run, from the environment as the window reads it, without a
-// generated locale: Polish for a Polish user, English otherwise; the JSON
-// differs only in its message.
+// One language per run, from the environment as the window reads it, with no
+// Polish locale generated; with --json only the message follows it.
 TEST_F(ZantorTest, FailingWriteSpeaksTheUsersLanguage) {
     Sim(4, {"--status", "C=1"});
     const std::string profile = File("p.json", Zantor({"config", "get", "-p", "4", "-j"}).out);
-    const struct {
-        std::vector<std::string> environment;
-        const char* said;
-    } rows[] = {
+    const std::pair<std::vector<std::string>, std::string> rows[] = {
         {{"LANGUAGE=pl_PL.UTF-8"},
-         "zantor: Błąd komunikacji. (czytnik odrzucił rozkaz 'C' (zapis konfiguracji) ze statusem "
-         "1)\n"},
-        {{"LANG=pl_PL.UTF-8"}, "zantor: Błąd komunikacji. (czytnik odrzucił rozkaz 'C'"},
-        {{"LANGUAGE=de:pl", "LANG=en_US.UTF-8"}, "zantor: Błąd komunikacji. (czytnik odrzucił"},
-        {{"LC_ALL=en_US.UTF-8", "LANG=pl_PL"}, "zantor: Communication error. (the reader refused"},
-        {{"LC_ALL=C", "LANG=pl_PL"}, "zantor: Communication error. (the reader refused"},
-    };
-    for (const auto& row : rows) {
-        for (const bool json : {false, true}) {
-            std::vector<std::string> environment = row.environment;
-            // Unset here whatever the row does not set (the first of a name counts).
-            environment.insert(environment.end(), {"LANGUAGE=", "LC_ALL=", "LC_MESSAGES=", "LANG=",
-                                                   "ZANTOR_PORT_FOLDER=" + folder.Path()});
-            std::vector<std::string> args = {"config", "set", "--port", "4", profile};
-            if (json) args.push_back("--json");
+         "Błąd komunikacji. (czytnik odrzucił rozkaz 'C' (zapis konfiguracji) ze statusem 1)"},
+        {{"LANGUAGE=de:pl", "LANG=en_US.UTF-8"}, "Błąd komunikacji. (czytnik odrzucił"},
+        {{"LC_ALL=C", "LANG=pl_PL.UTF-8"}, "Communication error. (the reader refused"}};
+    for (const auto& [environment, said] : rows) {
+        for (const std::string json : {"", "--json"}) {
+            std::vector<std::string> all = environment;
+            // What the row leaves out is unset: the first of a name counts.
+            all.insert(all.end(), {"LANGUAGE=", "LC_ALL=", "LC_MESSAGES=", "LANG=",
+                                   "ZANTOR_PORT_FOLDER=" + folder.Path()});
+            std::vector<std::string> args = {"config", "set", "-p", "4", profile};
+            if (!json.empty()) args.push_back(json);
             simtest::ProgramRun run;
-            ASSERT_TRUE(run.Start(ZANTOR_PATH, args, environment));
+            ASSERT_TRUE(run.Start(ZANTOR_PATH, args, all));
             EXPECT_EQ(run.WaitExit(30000), 4);
-            EXPECT_EQ(run.Err().rfind(row.said, 0), 0u) << run.Err();
-            if (json) {
-                EXPECT_EQ(
-                    run.Out().rfind("{\"event\":\"error\",\"exit_code\":4,\"kind\":\"refused\","
-                                    "\"message\":\"" +
-                                        run.Err().substr(8, 20),
-                                    0),
-                    0u)
-                    << run.Out();
-            }
+            const std::string text = json.empty() ? run.Err() : run.Out();
+            const std::string lead =
+                json.empty() ? "zantor: " : "\"kind\":\"refused\",\"message\":\"";
+            EXPECT_NE(text.find(lead + said), std::string::npos) << text;
         }
     }
 }

@@ -2,14 +2,12 @@
 // catalogue when English is asked for, and stays Polish otherwise.
 
 #include <QAbstractButton>
-#include <QFile>
 #include <QGroupBox>
 #include <QMap>
 #include <QPushButton>
 #include <QTabBar>
 #include <QTabWidget>
 #include <QTranslator>
-#include <QXmlStreamReader>
 #include <QtTest>
 
 #include "Translation.h"
@@ -17,16 +15,15 @@
 
 namespace {
 
-// Every text the windows' controls show, or name for assistive technology, by
-// control and property.
-QMap<QString, QString> ShownTexts(const QList<QWidget*>& windows) {
+// Every text the windows' controls show or name for assistive technology, by
+// control and property; a tab bar's scroll buttons are Qt's own.
+QMap<QString, QString> ShownTexts(const Harness& h) {
     QMap<QString, QString> texts;
     const auto note = [&texts](const QObject* control, const char* what, const QString& text) {
         if (!text.isEmpty()) texts[control->objectName() + QLatin1Char('.') + what] = text;
     };
-    for (QWidget* window : windows) {
+    for (const QWidget* window : std::initializer_list<const QWidget*>{&h.win, &h.work}) {
         for (const QWidget* control : window->findChildren<QWidget*>()) {
-            // The scroll buttons of a tab bar are Qt's own.
             if (qobject_cast<const QTabBar*>(control->parentWidget()) != nullptr) continue;
             note(control, "accessibleName", control->accessibleName());
             if (const auto* label = qobject_cast<const QLabel*>(control)) {
@@ -36,46 +33,23 @@ QMap<QString, QString> ShownTexts(const QList<QWidget*>& windows) {
             } else if (const auto* group = qobject_cast<const QGroupBox*>(control)) {
                 note(control, "title", group->title());
             } else if (const auto* pages = qobject_cast<const QTabWidget*>(control)) {
-                for (int i = 0; i < pages->count(); ++i) {
+                for (int i = 0; i < pages->count(); ++i)
                     note(pages->widget(i), "tab", pages->tabText(i));
-                }
             }
         }
     }
     return texts;
 }
 
-// The catalogue kept in the repository: Polish source to English, each entry
-// finished.
-QMap<QString, QString> Catalogue(QStringList& unfinished) {
-    QFile file(QStringLiteral(ZANTOR_TRANSLATIONS_DIR "/zantor_cfg_en.ts"));
-    if (!file.open(QIODevice::ReadOnly)) qFatal("no catalogue");
-    QMap<QString, QString> english;
-    QXmlStreamReader xml(&file);
-    QString source;
-    while (xml.readNextStartElement() || !xml.atEnd()) {
-        if (!xml.isStartElement()) continue;
-        if (xml.name() == QLatin1String("source")) source = xml.readElementText();
-        if (xml.name() == QLatin1String("translation")) {
-            const bool finished = xml.attributes().value(QLatin1String("type")).isEmpty();
-            const QString text = xml.readElementText();
-            if (!finished || text.isEmpty()) unfinished << source;
-            english[source] = text;
-        }
-    }
-    return english;
-}
-
-// Installs the English catalogue for the life of a test.
+// The English catalogue among the program's resources, installed for the life
+// of a test.
 struct English {
-    QTranslator translator;
+    QTranslator catalogue;
     English() {
-        if (!translator.load(QStringLiteral(":/i18n/zantor_cfg_en.qm")) ||
-            !QCoreApplication::installTranslator(&translator)) {
-            qFatal("no English catalogue among the resources");
-        }
+        QVERIFY(catalogue.load(QStringLiteral(":/i18n/zantor_cfg_en.qm")));
+        QCoreApplication::installTranslator(&catalogue);
     }
-    ~English() { QCoreApplication::removeTranslator(&translator); }
+    ~English() { QCoreApplication::removeTranslator(&catalogue); }
 };
 
 }  // namespace
@@ -90,45 +64,42 @@ private slots:
     void otherLanguagesKeepPolishWithPolishButtons();
 };
 
+// Each Polish text of the windows has its English in the catalogue, and the
+// English window shows it; a name made of catalogue texts (a buzzer box's)
+// differs at least.
 void TestLanguage::everyShownTextIsTranslated() {
-    QStringList unfinished;
-    const QMap<QString, QString> english = Catalogue(unfinished);
-    QCOMPARE(unfinished, QStringList());
-
     QMap<QString, QString> polish;
     {
-        Harness h;
-        polish = ShownTexts({&h.win, &h.work});
+        const Harness h;
+        polish = ShownTexts(h);
     }
     QVERIFY(polish.size() > 80);
-    const English installed;
-    Harness h;
-    const QMap<QString, QString> shown = ShownTexts({&h.win, &h.work});
+    const English english;
+    const Harness h;
+    const QMap<QString, QString> shown = ShownTexts(h);
     QCOMPARE(shown.keys(), polish.keys());
-    // A text made of catalogue texts (a buzzer box's name) differs at least.
     for (auto it = polish.cbegin(); it != polish.cend(); ++it) {
-        const QString& expected = english.value(it.value());
-        QVERIFY2(english.contains(it.value()) || shown[it.key()] != it.value(),
-                 qPrintable(it.key() + ": " + it.value()));
+        QString expected;
+        for (const char* context : {"MainWin", "TMainWin", "TWorkWin"}) {
+            if (expected.isEmpty())
+                expected = english.catalogue.translate(context, qUtf8Printable(*it));
+        }
+        QVERIFY2(!expected.isEmpty() || shown[it.key()] != *it, qPrintable(it.key() + ": " + *it));
         if (!expected.isEmpty()) QCOMPARE(shown[it.key()], expected);
     }
 }
 
-// The texts that the window's code says, in English, as the user meets them.
 void TestLanguage::messagesInEnglish_data() {
     QTest::addColumn<QString>("polish");
     QTest::addColumn<QString>("english");
     QTest::newRow("no reader") << kNotConnected << "No reader connected.";
     QTest::newRow("reader label") << "Czytnik Zantor-40, Nr: 00313 (soft: 6)"
                                   << "Reader Zantor-40, serial 00313 (firmware 6)";
-    QTest::newRow("upgrade question") << "    Czytnik zawiera nieaktualne oprogramowanie.\n"
-                                         "    Niektóre ustawienia konfiguracji nie będą\n"
-                                         "    prawidłowow realizowane.\n\n"
-                                         "    Wykonać upgrade oprogramowania czytnika?"
-                                      << "    The reader has outdated firmware.\n"
-                                         "    Some configuration settings will not\n"
-                                         "    work as set.\n\n"
-                                         "    Upgrade the reader's firmware?";
+    QTest::newRow("upgrade question")
+        << "    Czytnik zawiera nieaktualne oprogramowanie.\n    Niektóre ustawienia konfiguracji "
+           "nie będą\n    prawidłowow realizowane.\n\n    Wykonać upgrade oprogramowania czytnika?"
+        << "    The reader has outdated firmware.\n    Some configuration settings will not\n    "
+           "work as set.\n\n    Upgrade the reader's firmware?";
     QTest::newRow("upgrade caption") << "Upgrade ZANTOR-40"
                                      << "Upgrade ZANTOR-40";
     QTest::newRow("communication error") << "Błąd komunikacji."
@@ -143,10 +114,10 @@ void TestLanguage::messagesInEnglish_data() {
                           << "Received: 05,00,54,60,3E - echo of the sent command";
 }
 
-// One run through the window meets each text: no reader, then an outdated
-// reader that is offered the upgrade (declined, then taken with a broken
-// image), whose configuration is invalid and whose write fails, and the Test
-// page's T command, which the line echoes.
+// One run through the window meets each text the code says: no reader, then an
+// outdated reader offered the upgrade (declined, then taken with a broken
+// image) whose configuration is invalid and whose write is refused, and the
+// Test page's T command, which the line echoes.
 void TestLanguage::messagesInEnglish() {
     QFETCH(QString, polish);
     QFETCH(QString, english);
@@ -156,27 +127,23 @@ void TestLanguage::messagesInEnglish() {
         Harness h;
         h.win.SetImageSource([](uint16_t) {
             static const uint8_t kBroken[] = {0x04, 0x28, 0x07, 0x00, 0x01, 0x00, 0x01, 0x00};
-            return std::optional(
-                upgrade::Offer{upgrade::Image(kBroken, sizeof kBroken), "Upgrade ZANTOR-40"});
+            return std::optional(upgrade::Offer{upgrade::Image(kBroken), "Upgrade ZANTOR-40"});
         });
-        QStringList seen;
         h.Find<QPushButton>("RdBtn")->click();
-        seen << h.Label();
+        QStringList seen = {h.Label()};
         h.reader.firmwareVersion = 6;
         h.reader.config[0] = 0x02;  // output mode 2: invalid
+        h.reader.statusFor['C'] = 1;
         h.reader.script = [](const Bytes& request) -> std::optional<Bytes> {
-            if (request[2] == 'T') return request;
-            return std::nullopt;
+            return request[2] == 'T' ? std::optional(request) : std::nullopt;
         };
         h.services.AttachReader(3, h.reader);
         h.dialogs.answer = false;
         h.Find<QPushButton>("RdBtn")->click();
         seen << h.Label();
         h.dialogs.answer = true;
-        h.reader.statusFor['C'] = 1;
         h.Find<QPushButton>("WrBtn")->click();
-        for (const FakeDialogs::Shown& dialog : h.dialogs.shown)
-            seen << dialog.caption << dialog.text;
+        for (const FakeDialogs::Shown& shown : h.dialogs.shown) seen << shown.caption << shown.text;
         h.Find<QPushButton>("RozkTBtn")->click();
         h.win.TimerTimer();
         return seen + h.Log();
@@ -188,8 +155,8 @@ void TestLanguage::messagesInEnglish() {
     QCOMPARE(inEnglish[inPolish.indexOf(polish)], english);
 }
 
-// A language other than English keeps the window's Polish texts, and Qt's own
-// buttons of the upgrade question say Tak and Nie.
+// Any language but English keeps the Polish texts, and Qt's Yes and No of the
+// upgrade question say Tak and Nie.
 void TestLanguage::otherLanguagesKeepPolishWithPolishButtons() {
     translation::Install(*QCoreApplication::instance(), language::Language::None);
     QCOMPARE(QCoreApplication::translate("QPlatformTheme", "&Yes"), QStringLiteral("&Tak"));
