@@ -290,7 +290,8 @@ int RunConfigGet(Context& context, int port, bool json) {
 }
 
 int RunConfigSet(Context& context, int port, bool dryRun, const std::string& profilePath) {
-    const config::Settings settings = SettingsFromProfile(ReadFileOrFail(profilePath, "profile"));
+    const config::Settings settings =
+        SettingsFromProfile(ReadFileOrFail(profilePath, Later("profile")));
     const ReaderConfig record = config::SettingsToRecord(settings);
     const std::string recordText = HexBytes(record.data(), record.size());
     if (dryRun) {
@@ -315,7 +316,7 @@ int RunConfigSet(Context& context, int port, bool dryRun, const std::string& pro
 int RunUpgrade(Context& context, int port, const std::string& imagePath, bool yes) {
     // The file is read and its header checked before any port is touched.
     std::string file;
-    if (!imagePath.empty()) file = ReadFileOrFail(imagePath, "image");
+    if (!imagePath.empty()) file = ReadFileOrFail(imagePath, Later("image"));
     context.Connect(port);
     const Zantor50& link = context.reader.Link();
     // With --json one object tells how it ended; the text says the same.
@@ -373,8 +374,8 @@ int RunUpgrade(Context& context, int port, const std::string& imagePath, bool ye
             return finish("declined", version, "");
         }
     }
-    static const std::string interrupted =
-        Say("zantor: {}\n", Tr("the upgrade finishes first (Ctrl-C again to stop at once)"));
+    static const std::string interrupted = fmt::format(
+        "zantor: {}\n", Tr("the upgrade finishes first (Ctrl-C again to stop at once)"));
     CatchInterrupts(interrupted.c_str());
     const uint16_t before = link.firmwareVersion;
     UpgradeAndVerify(context.reader, due->image, CommandProgress(context.out));

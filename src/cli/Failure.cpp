@@ -38,15 +38,16 @@ std::string Detail(const CommErr& error) {
     const std::string command = CommandText(error);
     switch (error.kind()) {
         case CommErr::Kind::NoReply:
-            return Say(error.attempts() == 1 ? "the reader did not answer {} after {} attempt"
-                                             : "the reader did not answer {} after {} attempts",
+            return Say(error.attempts() == 1
+                           ? Later("the reader did not answer {} after {} attempt")
+                           : Later("the reader did not answer {} after {} attempts"),
                        command, error.attempts());
         case CommErr::Kind::InvalidFrame:
             return Say(error.attempts() == 1
-                           ? "no valid reply to {} after {} attempt: what came back was not a "
-                             "whole frame"
-                           : "no valid reply to {} after {} attempts: what came back was not a "
-                             "whole frame",
+                           ? Later("no valid reply to {} after {} attempt: what came back was "
+                                   "not a whole frame")
+                           : Later("no valid reply to {} after {} attempts: what came back was "
+                                   "not a whole frame"),
                        command, error.attempts());
         case CommErr::Kind::Refused:
             return Say("the reader refused {} with status {}", command, error.status());
@@ -98,18 +99,18 @@ const char* KindOf(const CommErr& error) {
 }
 
 std::string HolderOf(const PortHolder& holder) {
-    std::string about = holder.pid != 0 ? Say("pid {}", holder.pid) : "";
+    std::string about = holder.pid != 0 ? fmt::format("pid {}", holder.pid) : "";
     if (!holder.how.empty())
         about += (about.empty() ? "" : ", ") + std::string(Tr(holder.how.c_str()));
     const std::string program = holder.program.empty() ? Tr("another program") : holder.program;
-    return about.empty() ? program : Say("{} ({})", program, about);
+    return about.empty() ? program : fmt::format("{} ({})", program, about);
 }
 
 std::string MessageOf(const CommErr& error) {
     if (error.kind() == CommErr::Kind::PortHeld) {
         const std::string port = error.device().empty()
-                                     ? Say("COM{}", error.port())
-                                     : Say("COM{} ({})", error.port(), error.device());
+                                     ? fmt::format("COM{}", error.port())
+                                     : fmt::format("COM{} ({})", error.port(), error.device());
         return Say("{} is in use by {}", port, HolderOf(error.holder()));
     }
     std::string detail = Detail(error);

@@ -187,12 +187,12 @@ config::Settings SettingsFromProfile(const std::string& text) {
             unknown.push_back(field);
         }
     }
-    RefuseAll(unknown, "unknown field {}", "unknown fields {}");
+    RefuseAll(unknown, Later("unknown field {}"), Later("unknown fields {}"));
     std::vector<std::string> missing;
     for (const std::string& field : required) {
         if (!profile.contains(field)) missing.push_back(field);
     }
-    RefuseAll(missing, "field {} is missing", "fields {} are missing");
+    RefuseAll(missing, Later("field {} is missing"), Later("fields {} are missing"));
 
     config::Settings settings;
     for (const Choice& c : Choices()) {

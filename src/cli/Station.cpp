@@ -445,11 +445,11 @@ int RunStation(Output& out, const PortSetup& setup, const StationOptions& option
     // Everything given is read and checked before a port is looked at or the
     // log is touched.
     const ReaderConfig record = config::SettingsToRecord(
-        SettingsFromProfile(ReadFileOrFail(options.profilePath, "profile")));
+        SettingsFromProfile(ReadFileOrFail(options.profilePath, Later("profile"))));
     std::string imageFile;
     std::optional<upgrade::Image> image;
     if (!options.imagePath.empty()) {
-        imageFile = ReadFileOrFail(options.imagePath, "image");
+        imageFile = ReadFileOrFail(options.imagePath, Later("image"));
         image =
             upgrade::Image(reinterpret_cast<const uint8_t*>(imageFile.data()), imageFile.size());
         CheckIntact(*image);
@@ -488,7 +488,8 @@ int RunStation(Output& out, const PortSetup& setup, const StationOptions& option
     while (running > 0) {
         if (Interrupts() > 0 && !shared.Stopping()) {
             shared.Stop();
-            out.Message(Say("zantor: {}", Tr("stopping; readers being upgraded or written are "
+            out.Message(
+                fmt::format("zantor: {}", Tr("stopping; readers being upgraded or written are "
                                              "finished first (Ctrl-C again to stop at once)")));
         }
         shared.Draw(range, recordText, counts(shared.Stopping() ? Later("  stopping") : ""));

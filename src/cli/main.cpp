@@ -145,8 +145,8 @@ int main(int argc, char** argv) {
     app.footer(Footer());
     app.require_subcommand(1);
     app.failure_message([](const CLI::App*, const CLI::Error& error) {
-        return cli::Say("zantor: {}\n{}\n", error.what(),
-                        cli::Tr("Run with --help for more information."));
+        return fmt::format("zantor: {}\n{}\n", error.what(),
+                           cli::Tr("Run with --help for more information."));
     });
 
     std::string portText;
@@ -274,8 +274,8 @@ int main(int argc, char** argv) {
         app.parse(argc, argv);
     } catch (const CLI::ParseError& error) {
         if (const std::string unknown = UnknownCommand(app); !unknown.empty()) {
-            out.Message(cli::Say("zantor: {}\n{}", unknown,
-                                 cli::Tr("Run with --help for more information.")));
+            out.Message(fmt::format("zantor: {}\n{}", unknown,
+                                    cli::Tr("Run with --help for more information.")));
             return cli::kExitUsage;
         }
         const int code = app.exit(error);
