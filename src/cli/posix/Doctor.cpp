@@ -185,7 +185,8 @@ void CheckFolders(const Machine& machine, std::vector<Obstacle>& found) {
         // in its place is somebody else's and goes.
         const bool ours = S_ISDIR(st.st_mode) && st.st_uid == getuid();
         found.push_back(
-            {cli::Say("the port folder {} is not used: {}", machine.portFolder, why),
+            {cli::Say("the port folder {} is not used: {}", machine.portFolder,
+                      cli::Tr(why.c_str())),
              ours ? "chmod 700 " + machine.portFolder
                   : cli::Say("sudo rm -r {} (zantor_sim makes it anew)", machine.portFolder)});
     }

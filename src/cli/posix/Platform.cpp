@@ -56,7 +56,11 @@ std::vector<std::string> UserLanguages() { return language::FromEnvironment(); }
 std::string PortFolderProblem(const PortSetup& setup) {
     if (setup.folder.empty()) return "";
     const std::string why = comports::WhyNotTrusted(setup.folder);
-    return why.empty() ? "" : Say("ZANTOR_PORT_FOLDER={} is not used: {}", setup.folder, why);
+    // The port folder's reasons are the link's, in English; the fixed ones are
+    // in the catalogue too.
+    return why.empty()
+               ? ""
+               : Say("ZANTOR_PORT_FOLDER={} is not used: {}", setup.folder, Tr(why.c_str()));
 }
 
 std::string DeviceOf(int n, const PortSetup& setup) {
@@ -70,7 +74,9 @@ std::string DeviceOf(int n, const PortSetup& setup) {
 // folder's even when its link is unusable.
 int PortForDevice(const std::string& path, PortSetup& setup) {
     const comports::NamedDevice named = comports::CheckDevicePath(path);
-    if (named.device.empty()) throw Failure(kExitUsage, path + ": " + named.refusal);
+    if (named.device.empty()) {
+        throw Failure(kExitUsage, fmt::format("{}: {}", path, Tr(named.refusal.c_str())));
+    }
     int unused = 0;
     for (int n = comports::kFirstPort; n <= comports::kLastPort; ++n) {
         const std::string device = DeviceOf(n, setup);
