@@ -56,7 +56,7 @@ CLI::Validator Seconds() {
             const double value = std::strtod(text.c_str(), &end);
             return !text.empty() && *end == '\0' && value > 0 && value < 1e9
                        ? std::string()
-                       : "a number of seconds greater than 0 and below 1e9";
+                       : cli::Tr("a number of seconds greater than 0 and below 1e9");
         },
         "S");
 }
@@ -119,7 +119,7 @@ CLI::Validator BuzzerSlots() {
         [](std::string& text) -> std::string {
             return text.size() == 8 && text.find_first_not_of("01") == std::string::npos
                        ? std::string()
-                       : "8 characters 0 or 1, the leftmost slot first";
+                       : cli::Tr("8 characters 0 or 1, the leftmost slot first");
         },
         "SLOTS");
 }
