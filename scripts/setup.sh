@@ -6,11 +6,15 @@ set -euo pipefail
 packages=(
   build-essential cmake ninja-build pkg-config
   qt6-base-dev qt6-base-dev-tools libgl-dev
+  # the window's English translation (lupdate, lrelease) and Qt's own Polish texts
+  qt6-l10n-tools qt6-translations-l10n
   libgtest-dev googletest
   clang libclang-rt-dev
   xvfb xauth imagemagick libxcb1-dev
   # zantor, the command line: parser, JSON and formatting; a terminal for its tests
   libcli11-dev nlohmann-json3-dev libfmt-dev tmux
+  # its Polish messages: msgfmt compiles them, xgettext and msgcmp check them
+  gettext
   # the Debian package and its checks
   dpkg-dev fakeroot lintian desktop-file-utils appstream man-db groff-base librsvg2-bin
   # the Windows builds and their tests under Wine: the window's Qt is built from

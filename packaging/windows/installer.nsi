@@ -26,6 +26,11 @@ VIAddVersionKey "FileVersion" "${VERSION}"
 VIAddVersionKey "ProductVersion" "${VERSION}"
 VIAddVersionKey "LegalCopyright" "2026 Zantor_Cfg maintainers"
 
+; The installer's own texts in the user's language: Polish for a Polish
+; Windows, English for any other, as zantor speaks.
+LoadLanguageFile "${NSISDIR}\Contrib\Language files\English.nlf"
+LoadLanguageFile "${NSISDIR}\Contrib\Language files\Polish.nlf"
+
 Page directory
 Page instfiles
 UninstPage uninstConfirm

@@ -6,6 +6,7 @@
 #include "BusyDisplay.h"
 #include "MainWin.h"
 #include "QtDialogs.h"
+#include "Translation.h"
 #include "WorkWin.h"
 
 // The one thing that differs between the platforms: the serial services behind
@@ -76,6 +77,7 @@ int main(int /*argc*/, char* argv[]) {
     // (normally Zantor_Cfg), taken from the running file rather than from argv[0].
     const QString name = QFileInfo(QCoreApplication::applicationFilePath()).completeBaseName();
     QCoreApplication::setApplicationName(name.isEmpty() ? QStringLiteral("Zantor_Cfg") : name);
+    translation::Install(app, translation::UserLanguage());
     try {
         PlatformSerialServices services;
         QtDialogs dialogs;

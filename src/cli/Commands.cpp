@@ -11,6 +11,7 @@
 #include <system_error>
 #include <thread>
 
+#include "Catalogue.h"
 #include "Clock.h"
 #include "CommErr.h"
 #include "Failure.h"
@@ -45,19 +46,17 @@ public:
         switch (event.kind) {
             case Kind::BlocksBegin:
                 started = std::chrono::steady_clock::now();
-                if (!out.Live())
-                    out.Message(fmt::format("upgrade: sending {} blocks", event.steps));
+                if (!out.Live()) out.Message(Say("upgrade: sending {} blocks", event.steps));
                 break;
             case Kind::BlockAcknowledged:
                 if (event.step == event.steps && !out.Live()) {
-                    out.Message("upgrade: blocks acknowledged, the reader restarts");
+                    out.Message(Tr("upgrade: blocks acknowledged, the reader restarts"));
                 }
-                Show(fmt::format("block {} of {}", std::min(event.step + 1, event.steps),
-                                 event.steps),
+                Show(Say("block {} of {}", std::min(event.step + 1, event.steps), event.steps),
                      event.step * 60 / event.steps);
                 break;
             case Kind::Closing:
-                Show("reader restarting", 60 + event.step * 40 / event.steps);
+                Show(Tr("reader restarting"), 60 + event.step * 40 / event.steps);
                 break;
             case Kind::TransferEnded:
                 break;
@@ -69,7 +68,7 @@ private:
         const double elapsed =
             std::chrono::duration<double>(std::chrono::steady_clock::now() - started).count();
         const std::string left =
-            percent > 0 ? fmt::format("{:.0f} s left", elapsed * (100 - percent) / percent) : "";
+            percent > 0 ? Say("{:.0f} s left", elapsed * (100 - percent) / percent) : "";
         out.Progress(fmt::format("{:<18} {:3d} %   {}", phase, percent, left));
     }
 
@@ -100,8 +99,15 @@ void PrintTraffic(Output& out, const char* direction, const uint8_t* bytes, size
     for (const std::string& line : lines) out.Line(time + "  " + line);
 }
 
+// The words of the Test page's log: in the run's language on a terminal or in
+// a file; as the window's own in JSON, which is the same in every language.
+monitor::LogWords Words(const Output& out) {
+    if (out.Json()) return {};
+    return {Tr("Sent: "), Tr("Received: "), Tr(" - echo of the sent command")};
+}
+
 void PrintChunk(Output& out, const uint8_t* bytes, size_t count) {
-    PrintTraffic(out, "received", bytes, count, monitor::ChunkToLines(bytes, count));
+    PrintTraffic(out, "received", bytes, count, monitor::ChunkToLines(bytes, count, Words(out)));
 }
 
 // The identified reader as identify --json shows it.
@@ -122,8 +128,8 @@ void PrintReplies(Output& out, const uint8_t* bytes, size_t count) {
     if (monitor::IsTextChunk(bytes, count)) return PrintChunk(out, bytes, count);
     const std::string time = IsoTimeNow(true);
     for (const auto& [at, length] : monitor::BinaryPieces(bytes, count)) {
-        const std::string line = monitor::BinaryLine(bytes + at, length);
-        const std::string meaning = DescribeReply(bytes + at, length);
+        const std::string line = monitor::BinaryLine(bytes + at, length, Words(out));
+        const std::string meaning = DescribeReply(bytes + at, length, !out.Json());
         if (!out.Json()) {
             out.Line(time + "  " + line + (meaning.empty() ? "" : "  = " + meaning));
             continue;
@@ -150,13 +156,11 @@ void Context::Connect(int port) {
     if (port != 0) {
         const std::string device = DeviceOf(port, setup);
         const std::string name = PortNameOf(port, setup);
-        throw Failure(kExitNoReader,
-                      fmt::format("Nie podłączony żaden czytnik. (no reader answers on {}{})", name,
-                                  device.empty() || device == name ? "" : ", " + device));
+        throw Failure(kExitNoReader, Say("No reader connected. (no reader answers on {}{})", name,
+                                         device.empty() || device == name ? "" : ", " + device));
     }
-    throw Failure(kExitNoReader,
-                  fmt::format("Nie podłączony żaden czytnik. (no reader on COM{}..COM{})",
-                              protocol::kFirstPort, protocol::kLastPort));
+    throw Failure(kExitNoReader, Say("No reader connected. (no reader on COM{}..COM{})",
+                                     protocol::kFirstPort, protocol::kLastPort));
 }
 
 std::string ModelName(const Zantor50& link) { return fmt::format("ZANTOR-{}", link.ModelNumber()); }
@@ -164,7 +168,7 @@ std::string ModelName(const Zantor50& link) { return fmt::format("ZANTOR-{}", li
 std::string ReadFileOrFail(const std::string& path, const char* what) {
     const auto refuse = [&](const std::string& reason) {
         throw Failure(kExitBadInput, "bad_file",
-                      fmt::format("cannot read the {} {}: {}", what, path, reason));
+                      Say("cannot read the {} {}: {}", Tr(what), path, reason));
     };
     std::FILE* file = path == "-" ? stdin : std::fopen(path.c_str(), "rb");
     if (file == nullptr) refuse(std::generic_category().message(errno));
@@ -179,14 +183,16 @@ std::string ReadFileOrFail(const std::string& path, const char* what) {
     const int error = std::ferror(file) != 0 ? errno : 0;
     if (file != stdin) std::fclose(file);
     if (error != 0) refuse(std::generic_category().message(error));
-    if (text.size() > kMaxFileBytes) refuse(fmt::format("larger than {} MiB", kMaxFileBytes >> 20));
+    if (text.size() > kMaxFileBytes) refuse(Say("larger than {} MiB", kMaxFileBytes >> 20));
     return text;
 }
 
 int RunPorts(Output& out, const PortSetup& setup, bool json, bool probe) {
     nlohmann::ordered_json list = nlohmann::ordered_json::array();
     const std::vector<PortInfo> ports = ListPorts(setup);
-    if (ports.empty()) out.Message("zantor: no serial ports: " + PortsLookedAt(setup));
+    if (ports.empty()) {
+        out.Message(fmt::format("zantor: {}", Say("no serial ports: {}", PortsLookedAt(setup))));
+    }
     for (PortInfo port : ports) {
         // Identification is the one way to know a reader; only free ports get it.
         std::optional<Context> context;
@@ -207,27 +213,28 @@ int RunPorts(Output& out, const PortSetup& setup, bool json, bool probe) {
                 port.holderHow = error.holder().how;
             }
         }
-        static const char* const kStates[] = {"free", "held", "not permitted", "missing"};
+        static const char* const kStates[] = {Later("free"), Later("held"), Later("not permitted"),
+                                              Later("missing")};
         nlohmann::ordered_json entry = {{"port", port.number},
                                         {"device", port.device},
                                         {"from", port.fromFolder ? "port folder" : "system"},
                                         {"state", kStates[static_cast<int>(port.state)]}};
         if (!port.byId.empty()) entry["by_id"] = port.byId;
-        std::string state = kStates[static_cast<int>(port.state)];
+        std::string state = Tr(kStates[static_cast<int>(port.state)]);
         if (port.state == PortInfo::State::Held) {
             entry["holder"] = {
                 {"pid", port.holderPid}, {"program", port.holderProgram}, {"how", port.holderHow}};
             if (!port.holderProgram.empty() || port.holderPid != 0) {
-                state += fmt::format(" by {} (pid {}, {})",
-                                     port.holderProgram.empty() ? "?" : port.holderProgram,
-                                     port.holderPid, port.holderHow);
+                state += Say(" by {} (pid {}, {})",
+                             port.holderProgram.empty() ? "?" : port.holderProgram, port.holderPid,
+                             Tr(port.holderHow.c_str()));
             } else if (!port.holderHow.empty()) {
-                state += fmt::format(" ({})", port.holderHow);
+                state += fmt::format(" ({})", Tr(port.holderHow.c_str()));
             }
         }
         if (port.state == PortInfo::State::NotPermitted) {
             entry["fix"] = "sudo usermod -aG dialout $USER, then log in again";
-            state += ": join the dialout group (sudo usermod -aG dialout $USER, log in again)";
+            state += Tr(": join the dialout group (sudo usermod -aG dialout $USER, log in again)");
         }
         if (found) {
             const Zantor50& link = context->reader.Link();
@@ -235,16 +242,16 @@ int RunPorts(Output& out, const PortSetup& setup, bool json, bool probe) {
                                {"model", ModelName(link)},
                                {"serial", link.serialNumber},
                                {"firmware", link.firmwareVersion}};
-            state += fmt::format(", {} serial {:05d} firmware {}", ModelName(link),
-                                 link.serialNumber, link.firmwareVersion);
+            state += Say(", {} serial {:05d} firmware {}", ModelName(link), link.serialNumber,
+                         link.firmwareVersion);
         } else if (context && port.state == PortInfo::State::Free) {
             entry["reader"] = nullptr;
-            state += ", no reader answers";
+            state += Tr(", no reader answers");
         }
         list.push_back(entry);
         if (!json) {
             out.Line(fmt::format("COM{:<3} {:<14} {:<12} {}{}", port.number, port.device,
-                                 port.fromFolder ? "port folder" : "system", state,
+                                 port.fromFolder ? Tr("port folder") : Tr("system"), state,
                                  port.byId.empty() ? "" : "  " + port.byId));
         }
     }
@@ -259,9 +266,9 @@ int RunIdentify(Context& context, int port, bool json) {
     if (json) {
         context.out.Line(ReaderObject(context).dump(2));
     } else {
-        context.out.Line(fmt::format("{}: {} (type {}), serial {:05d}, firmware {}",
-                                     PortLabelOf(n, context.setup), ModelName(link), link.typeCode,
-                                     link.serialNumber, link.firmwareVersion));
+        context.out.Line(Say("{}: {} (type {}), serial {:05d}, firmware {}",
+                             PortLabelOf(n, context.setup), ModelName(link), link.typeCode,
+                             link.serialNumber, link.firmwareVersion));
     }
     return kExitDone;
 }
@@ -271,8 +278,8 @@ int RunConfigGet(Context& context, int port, bool json) {
     const ReaderConfig record = context.reader.Read();
     if (config::HasInvalidMode(record)) {
         context.out.Message(
-            "Czytnik zawiera nieprawidłową konfigurację. (output mode 2 or 3; shown as the window "
-            "shows it)");
+            Tr("The reader holds an invalid configuration. (output mode 2 or 3; shown as the "
+               "window shows it)"));
     }
     config::Settings settings;
     config::RecordToSettings(record, settings);
@@ -285,17 +292,18 @@ int RunConfigGet(Context& context, int port, bool json) {
         return kExitDone;
     }
     std::string text = DescribeSettings(settings);
-    text += fmt::format("{:<22}{}", "record:", HexBytes(record.data(), record.size()));
+    text += fmt::format("{:<22}{}", Tr("record:"), HexBytes(record.data(), record.size()));
     const ReaderConfig written = config::SettingsToRecord(settings);
     if (written != record) {
-        text += fmt::format("\n{:<22}{}", "written back as:", HexBytes(written.data(), 8));
+        text += fmt::format("\n{:<22}{}", Tr("written back as:"), HexBytes(written.data(), 8));
     }
     context.out.Line(text);
     return kExitDone;
 }
 
 int RunConfigSet(Context& context, int port, bool dryRun, const std::string& profilePath) {
-    const config::Settings settings = SettingsFromProfile(ReadFileOrFail(profilePath, "profile"));
+    const config::Settings settings =
+        SettingsFromProfile(ReadFileOrFail(profilePath, Later("profile")));
     const ReaderConfig record = config::SettingsToRecord(settings);
     const std::string recordText = HexBytes(record.data(), record.size());
     if (dryRun) {
@@ -313,14 +321,14 @@ int RunConfigSet(Context& context, int port, bool dryRun, const std::string& pro
         context.out.Json()
             ? Json{{"port", n}, {"device", DeviceOf(n, context.setup)}, {"record", recordText}}
                   .dump(2)
-            : fmt::format("{}: wrote and read back {}", PortNameOf(n, context.setup), recordText));
+            : Say("{}: wrote and read back {}", PortNameOf(n, context.setup), recordText));
     return kExitDone;
 }
 
 int RunUpgrade(Context& context, int port, const std::string& imagePath, bool yes) {
     // The file is read and its header checked before any port is touched.
     std::string file;
-    if (!imagePath.empty()) file = ReadFileOrFail(imagePath, "image");
+    if (!imagePath.empty()) file = ReadFileOrFail(imagePath, Later("image"));
     context.Connect(port);
     const Zantor50& link = context.reader.Link();
     // With --json one object tells how it ended; the text says the same.
@@ -345,44 +353,48 @@ int RunUpgrade(Context& context, int port, const std::string& imagePath, bool ye
     }
     const std::optional<upgrade::Offer> candidate = CandidateImage(link, given);
     if (!candidate) {
-        return finish("no_image", std::nullopt,
-                      fmt::format("{} (type {}): no upgrade image for this type", ModelName(link),
-                                  link.typeCode));
+        return finish(
+            "no_image", std::nullopt,
+            Say("{} (type {}): no upgrade image for this type", ModelName(link), link.typeCode));
     }
     CheckImage(candidate->image, link);
     const uint16_t version = upgrade::Version(candidate->image);
     const std::optional<upgrade::Offer> due = context.reader.UpgradeDue(candidate);
     if (!due) {
         if (version <= link.firmwareVersion) {
-            return finish(
-                "up_to_date", version,
-                fmt::format("{} serial {:05d}: firmware {} is up to date (image {})",
-                            ModelName(link), link.serialNumber, link.firmwareVersion, version));
+            return finish("up_to_date", version,
+                          Say("{} serial {:05d}: firmware {} is up to date (image {})",
+                              ModelName(link), link.serialNumber, link.firmwareVersion, version));
         }
         return finish("stand_in", version,
-                      fmt::format("{} serial {:05d}: the image is a stand-in, sent only to an "
-                                  "emulator; give the real image with --image",
-                                  ModelName(link), link.serialNumber));
+                      Say("{} serial {:05d}: the image is a stand-in, sent only to an emulator; "
+                          "give the real image with --image",
+                          ModelName(link), link.serialNumber));
     }
     if (!yes) {
-        if (!IsTerminal(stdin)) throw Failure(kExitUsage, "no terminal to ask: confirm with --yes");
-        context.out.Message(fmt::format(
-            "Upgrade {} serial {:05d} on {} from firmware {} to {}? [y/N]", ModelName(link),
-            link.serialNumber, PortNameOf(link.OpenPortNumber(), context.setup),
-            link.firmwareVersion, version));
+        if (!IsTerminal(stdin))
+            throw Failure(kExitUsage, Tr("no terminal to ask: confirm with --yes"));
+        context.out.Message(Say("Upgrade {} serial {:05d} on {} from firmware {} to {}? [y/N]",
+                                ModelName(link), link.serialNumber,
+                                PortNameOf(link.OpenPortNumber(), context.setup),
+                                link.firmwareVersion, version));
         std::string answer;
         std::getline(std::cin, answer);
-        if (answer != "y" && answer != "Y" && answer != "yes") {
-            context.out.Message("not upgraded: nothing was sent");
+        // The answer is asked in the run's language; y and yes are taken in both.
+        if (answer != "y" && answer != "Y" && answer != "yes" && answer != Tr("y") &&
+            answer != Tr("yes")) {
+            context.out.Message(Tr("not upgraded: nothing was sent"));
             return finish("declined", version, "");
         }
     }
-    CatchInterrupts("zantor: the upgrade finishes first (Ctrl-C again to stop at once)\n");
+    static const std::string interrupted = fmt::format(
+        "zantor: {}\n", Tr("the upgrade finishes first (Ctrl-C again to stop at once)"));
+    CatchInterrupts(interrupted.c_str());
     const uint16_t before = link.firmwareVersion;
     UpgradeAndVerify(context.reader, due->image, CommandProgress(context.out));
     return finish("upgraded", version,
-                  fmt::format("{} serial {:05d}: firmware {} -> {}", ModelName(link),
-                              link.serialNumber, before, link.firmwareVersion));
+                  Say("{} serial {:05d}: firmware {} -> {}", ModelName(link), link.serialNumber,
+                      before, link.firmwareVersion));
 }
 
 int RunMonitor(Context& context, int port, double durationS) {
@@ -399,7 +411,7 @@ int RunMonitor(Context& context, int port, double durationS) {
         const size_t count = link.PollBytes(chunk.data());
         if (count > 0) PrintChunk(context.out, chunk.data(), count);
         if (link.OpenPortNumber() == 0)
-            throw Failure(kExitComm, "port_lost", "the reader has gone");
+            throw Failure(kExitComm, "port_lost", Tr("the reader has gone"));
         context.services->Sleep(kPollMs);
     }
     return kExitDone;
@@ -415,7 +427,7 @@ int RunSend(Context& context, int port, const std::vector<std::string>& commands
             const uint8_t letter = command == "T" ? protocol::kCardInField : protocol::kIdentify;
             const protocol::FixedRequest request = protocol::RequestWithoutPayload(letter);
             PrintTraffic(context.out, "sent", request.data(), request.size(),
-                         {monitor::SentLine(letter)});
+                         {monitor::SentLine(letter, Words(context.out))});
             if (letter == protocol::kCardInField) {
                 link.SendCardInFieldRequest();
             } else {
@@ -426,7 +438,8 @@ int RunSend(Context& context, int port, const std::vector<std::string>& commands
                 l.led == "green" || l.led == "both", l.led == "red" || l.led == "both",
                 static_cast<uint8_t>(l.time), SlotsToBits(l.buzzer));
             PrintTraffic(context.out, "sent", frame.data(), frame.size(),
-                         {"Rozkaz: " + monitor::LFrameText(frame)});
+                         {(context.out.Json() ? std::string("Rozkaz: ") : Tr("Command: ")) +
+                          monitor::LFrameText(frame)});
             link.SendRaw(frame);
         }
         context.services->Sleep(kReplyWaitMs);
@@ -442,7 +455,7 @@ int RunSend(Context& context, int port, const std::vector<std::string>& commands
 int RunDoctor(Output& out, const PortSetup& setup) {
     const std::vector<Obstacle> obstacles = Obstacles(setup);
     if (obstacles.empty()) {
-        out.Line("Nothing stands between this machine and a reader.");
+        out.Line(Tr("Nothing stands between this machine and a reader."));
         return kExitDone;
     }
     for (const Obstacle& obstacle : obstacles) {

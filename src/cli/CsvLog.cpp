@@ -5,6 +5,7 @@
 #include <cerrno>
 #include <system_error>
 
+#include "Catalogue.h"
 #include "Failure.h"
 
 namespace cli {
@@ -29,9 +30,9 @@ std::string CsvRow(const std::vector<std::string>& fields) {
 CsvLog::CsvLog(const std::string& path, const std::vector<std::string>& header)
     : file(std::fopen(path.c_str(), "a+b")) {
     if (file == nullptr) {
-        throw Failure(kExitUsage, "bad_log",
-                      fmt::format("cannot write the log {}: {}", path,
-                                  std::generic_category().message(errno)));
+        throw Failure(
+            kExitUsage, "bad_log",
+            Say("cannot write the log {}: {}", path, std::generic_category().message(errno)));
     }
     // Rows appended under another header would sit in the wrong columns.
     const std::string expected = CsvRow(header);
@@ -41,9 +42,9 @@ CsvLog::CsvLog(const std::string& path, const std::vector<std::string>& header)
     first.resize(first.find_first_of(std::string("\r\n\0", 3)));
     if (!first.empty() && first + "\r\n" != expected) {
         std::fclose(file);
-        throw Failure(kExitUsage, "bad_log",
-                      fmt::format("the log {} has other columns ({}); give a new file with --log",
-                                  path, first));
+        throw Failure(
+            kExitUsage, "bad_log",
+            Say("the log {} has other columns ({}); give a new file with --log", path, first));
     }
     std::fseek(file, 0, SEEK_END);
     if (first.empty()) WriteLocked(header);

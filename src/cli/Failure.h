@@ -4,6 +4,7 @@
 #include <string>
 
 class CommErr;
+struct PortHolder;
 
 namespace cli {
 
@@ -33,11 +34,13 @@ public:
 };
 
 // What a failed exchange means to zantor: its exit code, its kind ("no_reply",
-// "refused", "port_in_use", ...), and the line that says what happened
-// ("Błąd komunikacji." as the window says it, and why; for a port that cannot
-// be opened, why and what mends it).
+// "refused", "port_in_use", ...), and the line that says what happened and
+// why, in the run's language ("Communication error. (the reader refused ...)";
+// for a port that cannot be opened, why and what mends it).
 ExitCode ExitCodeOf(const CommErr& error);
 const char* KindOf(const CommErr& error);
 std::string MessageOf(const CommErr& error);
+// Who holds a port: "picocom (pid 1234, lock file)", in the run's language.
+std::string HolderOf(const PortHolder& holder);
 
 }  // namespace cli

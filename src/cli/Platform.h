@@ -78,6 +78,10 @@ struct Obstacle {
 };
 std::vector<Obstacle> Obstacles(const PortSetup& setup);
 
+// The user's languages, most wanted first: on Linux from LANGUAGE, LC_ALL,
+// LC_MESSAGES and LANG as Qt reads them, on Windows the display language.
+std::vector<std::string> UserLanguages();
+
 bool IsTerminal(std::FILE* stream);
 // Whether the terminal shows colour: not TERM=dumb. NO_COLOR is the caller's.
 bool ColourTerminal(std::FILE* stream);

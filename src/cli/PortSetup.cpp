@@ -5,6 +5,7 @@
 #include <charconv>
 #include <cstdlib>
 
+#include "Catalogue.h"
 #include "CommErr.h"
 #include "Failure.h"
 #include "Platform.h"
@@ -22,7 +23,7 @@ PortSetup PortSetupFromEnvironment() {
     const char* folder = std::getenv("ZANTOR_PORT_FOLDER");
     if (folder == nullptr) return {};
     if (*folder == '\0') {
-        throw Failure(kExitUsage, "ZANTOR_PORT_FOLDER is set but empty: name a port folder");
+        throw Failure(kExitUsage, Tr("ZANTOR_PORT_FOLDER is set but empty: name a port folder"));
     }
     return {folder, false, {}};
 }
@@ -42,9 +43,9 @@ int ComNumber(const std::string& text) {
 int PortOf(const std::string& text, PortSetup& setup) {
     if (IsDevicePath(text)) return PortForDevice(text, setup);
     if (const int n = ComNumber(text)) return n;
-    throw Failure(kExitUsage, fmt::format("--port: {} is neither a COM number ({}-{}, COMn) nor a "
-                                          "device path",
-                                          text, protocol::kFirstPort, protocol::kLastPort));
+    throw Failure(kExitUsage,
+                  Say("--port: {} is neither a COM number ({}-{}, COMn) nor a device path", text,
+                      protocol::kFirstPort, protocol::kLastPort));
 }
 
 std::string PortLabelOf(int n, const PortSetup& setup) {
@@ -74,11 +75,11 @@ std::vector<int> PortsOf(const std::string& text, PortSetup& setup) {
         const int first = ComNumber(item.substr(0, dash));
         const int last = dash == std::string::npos ? first : ComNumber(item.substr(dash + 1));
         if (first == 0 || last < first) {
-            throw Failure(kExitUsage,
-                          fmt::format("--ports: {} is not a COM number ({}-{}), a range of them "
-                                      "(3-6) or a device path",
-                                      item.empty() ? "\"\"" : item, protocol::kFirstPort,
-                                      protocol::kLastPort));
+            throw Failure(
+                kExitUsage,
+                Say("--ports: {} is not a COM number ({}-{}), a range of them (3-6) or "
+                    "a device path",
+                    item.empty() ? "\"\"" : item, protocol::kFirstPort, protocol::kLastPort));
         }
         for (int n = first; n <= last; ++n) add(n);
     }

@@ -7,6 +7,7 @@
 #include <set>
 #include <vector>
 
+#include "Catalogue.h"
 #include "Failure.h"
 
 namespace cli {
@@ -65,9 +66,9 @@ std::string SlotsText(uint8_t pattern) {
 constexpr const char* kBadProfile = "bad_profile";
 
 [[noreturn]] void Refuse(const std::string& field, const Json& value, const std::string& allowed) {
-    throw Failure(kExitBadInput, kBadProfile,
-                  fmt::format("profile: field \"{}\": {} is not allowed; allowed: {}", field,
-                              value.dump(), allowed));
+    throw Failure(
+        kExitBadInput, kBadProfile,
+        Say("profile: field \"{}\": {} is not allowed; allowed: {}", field, value.dump(), allowed));
 }
 
 std::string Quoted(const std::vector<const char*>& words) {
@@ -84,7 +85,7 @@ void RefuseAll(const std::vector<std::string>& fields, const char* one, const ch
     std::string names;
     for (const std::string& field : fields) names += (names.empty() ? "\"" : ", \"") + field + "\"";
     throw Failure(kExitBadInput, kBadProfile,
-                  "profile: " + fmt::format(fmt::runtime(fields.size() == 1 ? one : more), names));
+                  Say("profile: {}", Say(fields.size() == 1 ? one : more, names)));
 }
 
 // The document, refused when it is no JSON (with the line and column where it
@@ -106,7 +107,7 @@ Json Parse(const std::string& text) {
         Json profile = Json::parse(text, noteKeys);
         if (!twice.empty()) {
             throw Failure(kExitBadInput, kBadProfile,
-                          fmt::format("profile: field \"{}\" is given twice", twice));
+                          Say("profile: field \"{}\" is given twice", twice));
         }
         return profile;
     } catch (const Json::parse_error& error) {
@@ -114,8 +115,9 @@ Json Parse(const std::string& text) {
         const std::string what = error.what();
         const size_t at = what.find("line ");
         throw Failure(kExitBadInput, kBadProfile,
-                      "profile: not a JSON document" +
-                          (at == std::string::npos ? std::string() : ": " + what.substr(at)));
+                      at == std::string::npos
+                          ? std::string(Tr("profile: not a JSON document"))
+                          : Say("profile: not a JSON document: {}", what.substr(at)));
     }
 }
 
@@ -170,7 +172,7 @@ Json ProfileFromSettings(const config::Settings& settings) {
 config::Settings SettingsFromProfile(const std::string& text) {
     const Json profile = Parse(text);
     if (!profile.is_object())
-        throw Failure(kExitBadInput, kBadProfile, "profile: not a JSON object");
+        throw Failure(kExitBadInput, kBadProfile, Tr("profile: not a JSON object"));
 
     // Every field but the record, in the order a printed profile has them.
     std::vector<std::string> required;
@@ -185,12 +187,12 @@ config::Settings SettingsFromProfile(const std::string& text) {
             unknown.push_back(field);
         }
     }
-    RefuseAll(unknown, "unknown field {}", "unknown fields {}");
+    RefuseAll(unknown, Later("unknown field {}"), Later("unknown fields {}"));
     std::vector<std::string> missing;
     for (const std::string& field : required) {
         if (!profile.contains(field)) missing.push_back(field);
     }
-    RefuseAll(missing, "field {} is missing", "fields {} are missing");
+    RefuseAll(missing, Later("field {} is missing"), Later("fields {} are missing"));
 
     config::Settings settings;
     for (const Choice& c : Choices()) {
@@ -204,12 +206,12 @@ config::Settings SettingsFromProfile(const std::string& text) {
     }
     for (const Switch& s : kSwitches) {
         const Json& value = profile.at(s.field);
-        if (!value.is_boolean()) Refuse(s.field, value, "true or false");
+        if (!value.is_boolean()) Refuse(s.field, value, Tr("true or false"));
         settings.*s.member = value.get<bool>();
     }
     const Json& time = profile.at(kTimeField);
     if (!time.is_number_integer() || time.get<int64_t>() < 0 || time.get<int64_t>() > 255) {
-        Refuse(kTimeField, time, "a whole number 0 to 255 (tenths of a second)");
+        Refuse(kTimeField, time, Tr("a whole number 0 to 255 (tenths of a second)"));
     }
     settings.ledTime = time.get<int>();
     const Json& slots = profile.at(kSlotsField);
@@ -218,7 +220,9 @@ config::Settings SettingsFromProfile(const std::string& text) {
         const std::string bits = slots.get<std::string>();
         return bits.find_first_not_of("01") == std::string::npos;
     };
-    if (!slotsValid()) Refuse(kSlotsField, slots, "8 characters 0 or 1, the leftmost slot first");
+    if (!slotsValid()) {
+        Refuse(kSlotsField, slots, Tr("8 characters 0 or 1, the leftmost slot first"));
+    }
     settings.buzzerPattern = 0;
     for (int i = 0; i < 8; ++i) {
         if (slots.get<std::string>()[static_cast<size_t>(i)] == '1') {
@@ -231,7 +235,7 @@ config::Settings SettingsFromProfile(const std::string& text) {
         ReaderConfig given{};
         if (!record->is_string() || !ParseRecord(record->get<std::string>(), given)) {
             Refuse(kRecordField, *record,
-                   "8 bytes in hexadecimal, e.g. \"01 C0 05 03 60 00 03 00\"");
+                   Tr("8 bytes in hexadecimal, e.g. \"01 C0 05 03 60 00 03 00\""));
         }
         const ReaderConfig made = config::SettingsToRecord(settings);
         if (given != made) {
@@ -245,15 +249,15 @@ config::Settings SettingsFromProfile(const std::string& text) {
             for (const auto& [field, value] : fields.items()) {
                 if (field == kRecordField || recordSays[field] == value) continue;
                 disagree +=
-                    fmt::format("{}\"{}\" is {}, the record says {}", disagree.empty() ? "" : "; ",
-                                field, value.dump(), recordSays[field].dump());
+                    (disagree.empty() ? "" : "; ") + Say("\"{}\" is {}, the record says {}", field,
+                                                         value.dump(), recordSays[field].dump());
             }
             Refuse(kRecordField, *record,
-                   fmt::format("the record of the named fields, \"{}\" ({}); to write the named "
-                               "fields leave \"record\" out, to write the record make the "
-                               "fields say what it says",
-                               HexBytes(made.data(), made.size()),
-                               disagree.empty() ? "no named field can hold its bytes" : disagree));
+                   Say("the record of the named fields, \"{}\" ({}); to write the named fields "
+                       "leave \"record\" out, to write the record make the fields say what it "
+                       "says",
+                       HexBytes(made.data(), made.size()),
+                       disagree.empty() ? Tr("no named field can hold its bytes") : disagree));
         }
     }
     return settings;

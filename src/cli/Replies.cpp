@@ -2,6 +2,7 @@
 
 #include <fmt/format.h>
 
+#include "Catalogue.h"
 #include "Frame.h"
 #include "Protocol.h"
 #include "Zantor50.h"
@@ -16,22 +17,26 @@ uint16_t Le16(const uint8_t* bytes) { return static_cast<uint16_t>(bytes[0] | by
 
 }  // namespace
 
-std::string DescribeReply(const uint8_t* frame, size_t length) {
+std::string DescribeReply(const uint8_t* frame, size_t length, bool inRunLanguage) {
+    const auto tr = [inRunLanguage](const char* english) {
+        return inRunLanguage ? Tr(english) : english;
+    };
     if (length < kFrameOverhead || !IsWholeFrame(frame, length)) return "";
     const size_t payload = length - kFrameOverhead;
     const uint8_t* p = frame + kPayload;
     switch (frame[2]) {
         case protocol::ReplyTo(protocol::kIdentify):
             if (payload != 6) return "";
-            return fmt::format("ZANTOR-{} (type {}), serial {:05d}, firmware {}",
+            return fmt::format(fmt::runtime(tr("ZANTOR-{} (type {}), serial {:05d}, firmware {}")),
                                Zantor50::ModelNumberOf(Le16(p)), Le16(p), Le16(p + 2), Le16(p + 4));
         case protocol::ReplyTo(protocol::kCardInField):
             if (payload != 1) return "";
-            return p[0] == 0 ? "no card in the field" : "a card in the field";
+            return p[0] == 0 ? tr("no card in the field") : tr("a card in the field");
         case protocol::ReplyTo(protocol::kLeds):
             if (payload != 1) return "";
-            return p[0] == 0 ? "LEDs and buzzer: done, status 0"
-                             : fmt::format("LEDs and buzzer: refused, status {}", p[0]);
+            return p[0] == 0
+                       ? tr("LEDs and buzzer: done, status 0")
+                       : fmt::format(fmt::runtime(tr("LEDs and buzzer: refused, status {}")), p[0]);
         default:
             return "";
     }

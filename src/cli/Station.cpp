@@ -13,6 +13,7 @@
 #include <thread>
 #include <vector>
 
+#include "Catalogue.h"
 #include "Clock.h"
 #include "CommErr.h"
 #include "Commands.h"
@@ -49,10 +50,11 @@ using Json = nlohmann::ordered_json;
 // A port's line on the board: what it is doing now, and the result of the last
 // reader, which stays until the next reader arrives there.
 struct PortView {
-    std::string activity = "watching";  // watching, in use, upgrade, writing, remove, stopped
-    std::string detail;  // the reader being provisioned and how far, or the port's holder
-    std::string reader;  // the reader whose result is shown
-    std::string result;  // "OK", "FAILED: why"; empty before the first reader
+    std::string activity =
+        Later("watching");  // watching, in use, upgrade, writing, remove, stopped
+    std::string detail;     // the reader being provisioned and how far, or the port's holder
+    std::string reader;     // the reader whose result is shown
+    std::string result;     // "OK", "FAILED: why"; empty before the first reader
     bool ok = false;
 };
 
@@ -79,8 +81,8 @@ std::string PortRanges(const std::vector<int>& ports, const PortSetup& setup) {
 std::string FitHeader(const std::string& ports, const std::string& record,
                       const std::string& counts, int columns) {
     for (const std::string& header :
-         {"zantor station  " + ports + "  record " + record + "  " + counts,
-          ports + "  record " + record + "  " + counts, ports + "  " + counts}) {
+         {Say("zantor station  {}  record {}  {}", ports, record, counts),
+          Say("{}  record {}  {}", ports, record, counts), ports + "  " + counts}) {
         if (FittingBytes(header, columns - 1) == header.size()) return header;
     }
     return counts;
@@ -159,12 +161,12 @@ public:
             }
             if (!idle.empty()) {
                 lines.push_back({fmt::format("{}  {}", PortRanges(idle, setup),
-                                             views[Index(idle[0])].activity)});
+                                             Tr(views[Index(idle[0])].activity.c_str()))});
             }
             if (lines.size() > room + 1) {
                 const size_t hidden = lines.size() - room;
                 lines.resize(room);
-                lines.push_back({fmt::format("and {} more lines", hidden)});
+                lines.push_back({Say("and {} more lines", hidden)});
             }
         }
         out.Board(lines);
@@ -200,13 +202,14 @@ private:
     static BoardLine Line(const std::string& name, const PortView& view, size_t labelWidth,
                           size_t activityWidth) {
         BoardLine line;
-        line.text = fmt::format("{:<{}}{:<{}}", name, labelWidth, view.activity, activityWidth);
+        line.text =
+            fmt::format("{:<{}}{:<{}}", name, labelWidth, Tr(view.activity.c_str()), activityWidth);
         if (!view.detail.empty()) {
             line.text += view.detail;
         } else if (!view.result.empty()) {
             line.text += view.reader + "  ";
             line.markFrom = line.text.size();
-            line.markSize = view.ok ? 2 : 6;  // "OK", "FAILED"
+            line.markSize = std::string(Tr(view.ok ? "OK" : "FAILED")).size();
             line.good = view.ok;
             line.text += view.result;
         }
@@ -245,20 +248,14 @@ session::UpgradeEvents BoardProgress(Shared& shared, int port, const std::string
             return;
         }
         shared.Show(port, [&](PortView& view) {
-            view.activity = "upgrade";
+            view.activity = Later("upgrade");
             view.detail = detail;
         });
     };
 }
 
 // Who holds a port, for its line: "picocom (pid 1234, lock file)".
-std::string HolderText(const CommErr& error) {
-    const PortHolder& holder = error.holder();
-    std::string text = holder.program.empty() ? "another program" : holder.program;
-    std::string about = holder.pid != 0 ? fmt::format("pid {}", holder.pid) : "";
-    if (!holder.how.empty()) about += (about.empty() ? "" : ", ") + holder.how;
-    return about.empty() ? text : fmt::format("{} ({})", text, about);
-}
+std::string HolderText(const CommErr& error) { return HolderOf(error.holder()); }
 
 // One port: looks for a reader, provisions it, waits until it has gone.
 class Worker {
@@ -289,7 +286,7 @@ public:
         }
         reader.Close();
         shared.Show(port, [](PortView& view) {
-            view.activity = "stopped";
+            view.activity = Later("stopped");
             view.detail.clear();
         });
     }
@@ -302,7 +299,7 @@ private:
     bool Arrived() {
         try {
             shared.Show(port, [](PortView& view) {
-                view.activity = "watching";
+                view.activity = Later("watching");
                 view.detail.clear();
             });
             const bool found = reader.Connect(port);
@@ -310,31 +307,31 @@ private:
             return found;
         } catch (const CommErr& error) {
             const bool held = error.kind() == CommErr::Kind::PortHeld;
+            // The line names the port already.
+            const std::string message = held ? "" : MessageOf(error);
+            const std::string name = PortNameOf(port, setup) + " ";
+            const std::string text =
+                message.rfind(name, 0) == 0 ? message.substr(name.size()) : message;
             if (error.kind() != refusedBefore) {
                 if (held) {
                     const PortHolder& holder = error.holder();
                     shared.Event(
-                        port, "in_use", "in use by " + HolderText(error),
+                        port, "in_use", Say("in use by {}", HolderText(error)),
                         {{"device", DeviceOf(port, setup)},
                          {"program", holder.program.empty() ? Json() : Json(holder.program)},
                          {"pid", holder.pid != 0 ? Json(holder.pid) : Json()},
                          {"how", holder.how}});
                 } else {
-                    // The line names the port already.
-                    const std::string message = MessageOf(error);
-                    const std::string name = PortNameOf(port, setup) + " ";
-                    shared.Event(
-                        port, KindOf(error),
-                        message.rfind(name, 0) == 0 ? message.substr(name.size()) : message,
-                        {{"device", error.device()}, {"message", message}});
+                    shared.Event(port, KindOf(error), text,
+                                 {{"device", error.device()}, {"message", message}});
                 }
             }
             refusedBefore = error.kind();
             shared.Show(port, [&](PortView& view) {
-                view.activity = held                                          ? "in use"
-                                : error.kind() == CommErr::Kind::NotPermitted ? "no access"
-                                                                              : "gone";
-                view.detail = held ? HolderText(error) : error.what();
+                view.activity = held                                          ? Later("in use")
+                                : error.kind() == CommErr::Kind::NotPermitted ? Later("no access")
+                                                                              : Later("gone");
+                view.detail = held ? HolderText(error) : text;
             });
             return false;
         }
@@ -345,12 +342,12 @@ private:
         const uint16_t before = link.firmwareVersion;
         const std::string device = DeviceOf(port, setup);
         shared.Show(port, [&](PortView& view) {
-            view.activity = "writing";
+            view.activity = Later("writing");
             view.detail = name;
             view.reader = name;
             view.result.clear();
         });
-        shared.Event(port, "identified", fmt::format("{} firmware {}: identified", name, before),
+        shared.Event(port, "identified", Say("{} firmware {}: identified", name, before),
                      {{"device", device},
                       {"type", link.typeCode},
                       {"model", ModelName(link)},
@@ -368,13 +365,12 @@ private:
             }
             if (due) {
                 const uint16_t version = upgrade::Version(due->image);
-                shared.Event(port, "upgrading",
-                             fmt::format("{}: upgrading to firmware {}", name, version),
+                shared.Event(port, "upgrading", Say("{}: upgrading to firmware {}", name, version),
                              {{"serial", link.serialNumber}, {"image", version}});
                 UpgradeAndVerify(reader, due->image, BoardProgress(shared, port, name));
             }
             shared.Show(port, [&](PortView& view) {
-                view.activity = "writing";
+                view.activity = Later("writing");
                 view.detail = name;
             });
             WriteAndVerify(reader, record);
@@ -398,7 +394,8 @@ private:
                        std::to_string(before), std::to_string(link.firmwareVersion), recordText,
                        outcome, error},
                       code);
-        const std::string result = code == kExitDone ? "OK" : fmt::format("FAILED: {}", error);
+        const std::string result =
+            code == kExitDone ? Tr("OK") : fmt::format("{}: {}", Tr("FAILED"), error);
         shared.Event(port, "result", fmt::format("{}: {}", name, result),
                      {{"device", device},
                       {"type", link.typeCode},
@@ -412,7 +409,7 @@ private:
                       {"kind", code == kExitDone ? Json(nullptr) : Json(kind)},
                       {"error", error}});
         shared.Show(port, [&](PortView& view) {
-            view.activity = "remove";
+            view.activity = Later("remove");
             view.detail.clear();
             view.result = result;
             view.ok = code == kExitDone;
@@ -450,7 +447,7 @@ private:
             link.PollBytes(unread.data());
         }
         link.ClosePort();
-        if (!shared.Stopping()) shared.Event(port, "removed", "reader removed");
+        if (!shared.Stopping()) shared.Event(port, "removed", Tr("reader removed"));
     }
 
     Shared& shared;
@@ -472,11 +469,11 @@ int RunStation(Output& out, const PortSetup& setup, const StationOptions& option
     // Everything given is read and checked before a port is looked at or the
     // log is touched.
     const ReaderConfig record = config::SettingsToRecord(
-        SettingsFromProfile(ReadFileOrFail(options.profilePath, "profile")));
+        SettingsFromProfile(ReadFileOrFail(options.profilePath, Later("profile"))));
     std::string imageFile;
     std::optional<upgrade::Image> image;
     if (!options.imagePath.empty()) {
-        imageFile = ReadFileOrFail(options.imagePath, "image");
+        imageFile = ReadFileOrFail(options.imagePath, Later("image"));
         image =
             upgrade::Image(reinterpret_cast<const uint8_t*>(imageFile.data()), imageFile.size());
         CheckIntact(*image);
@@ -507,33 +504,32 @@ int RunStation(Output& out, const PortSetup& setup, const StationOptions& option
                            {"ports", options.ports},
                            {"record", recordText}}));
     } else if (!out.Live()) {
-        out.Line(fmt::format("{} watching {}, record {}", IsoTimeNow(false), range, recordText));
+        out.Line(Say("{} watching {}, record {}", IsoTimeNow(false), range, recordText));
     }
     const auto counts = [&](const char* state) {
-        return fmt::format("readers {}  failed {}{}", shared.Readers(), shared.Failed(), state);
+        return Say("readers {}  failed {}{}", shared.Readers(), shared.Failed(), Tr(state));
     };
     while (running > 0) {
         if (Interrupts() > 0 && !shared.Stopping()) {
             shared.Stop();
             out.Message(
-                "zantor: stopping; readers being upgraded or written are finished first (Ctrl-C "
-                "again to stop at once)");
+                fmt::format("zantor: {}", Tr("stopping; readers being upgraded or written are "
+                                             "finished first (Ctrl-C again to stop at once)")));
         }
-        shared.Draw(range, recordText, counts(shared.Stopping() ? "  stopping" : ""));
+        shared.Draw(range, recordText, counts(shared.Stopping() ? Later("  stopping") : ""));
         std::this_thread::sleep_for(kScreenInterval);
     }
     for (std::thread& thread : threads) thread.join();
-    shared.Draw(range, recordText, counts("  stopped"));
+    shared.Draw(range, recordText, counts(Later("  stopped")));
     if (out.Json()) {
         out.Line(JsonLine({{"time", IsoTimeNow(false)},
                            {"event", "stopped"},
                            {"readers", shared.Readers()},
                            {"failed", shared.Failed()}}));
     }
-    out.Message(fmt::format("{} readers, {} failed", shared.Readers(), shared.Failed()));
+    out.Message(Say("{} readers, {} failed", shared.Readers(), shared.Failed()));
     if (options.once && shared.Readers() == 0) {
-        throw Failure(kExitNoReader,
-                      fmt::format("Nie podłączony żaden czytnik. (no reader on {})", range));
+        throw Failure(kExitNoReader, Say("No reader connected. (no reader on {})", range));
     }
     return shared.Worst();
 }

@@ -4,8 +4,10 @@
 #include <algorithm>
 #include <cstdlib>
 #include <string>
+#include <utility>
 #include <vector>
 
+#include "Catalogue.h"
 #include "CommErr.h"
 #include "Commands.h"
 #include "Failure.h"
@@ -15,19 +17,21 @@
 
 namespace {
 
-constexpr const char* kFooter = R"(
-Exit codes:
-  0  done
-  1  doctor: something stands between this machine and a reader
-  2  usage error (bad options, nothing to confirm with)
-  3  no reader found
-  4  communication error (the reader stopped answering, or gave an error status)
-  5  verification failed (read-back or firmware version not what was written)
-  6  bad profile or image (refused before anything was sent)
-  7  port in use (another program holds the port; nothing was written)
-  8  port cannot be opened (permission denied, or its device has gone)
-  130 stopped by a second Ctrl-C
+// The exit codes as --help lists them, one line each.
+constexpr std::pair<int, const char*> kExitCodes[] = {
+    {0, cli::Later("done")},
+    {1, cli::Later("doctor: something stands between this machine and a reader")},
+    {2, cli::Later("usage error (bad options, nothing to confirm with)")},
+    {3, cli::Later("no reader found")},
+    {4, cli::Later("communication error (the reader stopped answering, or gave an error status)")},
+    {5, cli::Later("verification failed (read-back or firmware version not what was written)")},
+    {6, cli::Later("bad profile or image (refused before anything was sent)")},
+    {7, cli::Later("port in use (another program holds the port; nothing was written)")},
+    {8, cli::Later("port cannot be opened (permission denied, or its device has gone)")},
+    {130, cli::Later("stopped by a second Ctrl-C")},
+};
 
+constexpr const char* kFooter = cli::Later(R"(
 With --json, results are JSON (one object per line for monitor, send and
 station) and a failure is an object with its exit code, kind and message.
 
@@ -35,7 +39,15 @@ Ports: COM n is looked up as by Zantor_Cfg: the per-user port folder
 /tmp/zantor_cfg-<uid>/, then the system's serial ports. ZANTOR_PORT_FOLDER=DIR
 uses DIR instead and turns the system's ports off (for emulators and tests).
 --port also takes COMn and a device path (/dev/ttyUSB0, /dev/serial/by-id/...).
-Results go to stdout, messages to stderr.)";
+Results go to stdout, messages to stderr.)");
+
+std::string Footer() {
+    std::string text = std::string("\n") + cli::Tr("Exit codes:") + "\n";
+    for (const auto& [code, meaning] : kExitCodes) {
+        text += fmt::format("  {:<2} {}\n", code, cli::Tr(meaning));
+    }
+    return text + cli::Tr(kFooter);
+}
 
 // Seconds greater than 0, said in words rather than as the range of a double.
 CLI::Validator Seconds() {
@@ -45,7 +57,7 @@ CLI::Validator Seconds() {
             const double value = std::strtod(text.c_str(), &end);
             return !text.empty() && *end == '\0' && value > 0 && value < 1e9
                        ? std::string()
-                       : "a number of seconds greater than 0 and below 1e9";
+                       : cli::Tr("a number of seconds greater than 0 and below 1e9");
         },
         "S");
 }
@@ -92,10 +104,15 @@ std::string UnknownCommand(CLI::App& app) {
         }
         names += (names.empty() ? "" : ", ") + command->get_name();
     }
-    const std::string where = at == &app ? "command" : at->get_name() + " command";
-    return nearest.empty()
-               ? fmt::format("unknown {} \"{}\"; the commands are {}", where, word, names)
-               : fmt::format("unknown {} \"{}\"; did you mean \"{}\"?", where, word, nearest);
+    if (at == &app) {
+        return nearest.empty()
+                   ? cli::Say("unknown command \"{}\"; the commands are {}", word, names)
+                   : cli::Say("unknown command \"{}\"; did you mean \"{}\"?", word, nearest);
+    }
+    return nearest.empty() ? cli::Say("unknown {} command \"{}\"; the commands are {}",
+                                      at->get_name(), word, names)
+                           : cli::Say("unknown {} command \"{}\"; did you mean \"{}\"?",
+                                      at->get_name(), word, nearest);
 }
 
 CLI::Validator BuzzerSlots() {
@@ -103,7 +120,7 @@ CLI::Validator BuzzerSlots() {
         [](std::string& text) -> std::string {
             return text.size() == 8 && text.find_first_not_of("01") == std::string::npos
                        ? std::string()
-                       : "8 characters 0 or 1, the leftmost slot first";
+                       : cli::Tr("8 characters 0 or 1, the leftmost slot first");
         },
         "SLOTS");
 }
@@ -111,121 +128,155 @@ CLI::Validator BuzzerSlots() {
 }  // namespace
 
 int main(int argc, char** argv) {
+    cli::SetLanguage(language::Preferred(cli::UserLanguages()));
     cli::Output out;
-    CLI::App app{"The command line of Zantor_Cfg: ZANTOR-40/41/50/51 card readers on serial ports.",
+    CLI::App app{cli::Tr("The command line of Zantor_Cfg: ZANTOR-40/41/50/51 card readers on "
+                         "serial ports."),
                  "zantor"};
-    app.set_version_flag("--version", std::string("zantor ") + ZANTOR_VERSION);
-    app.footer(kFooter);
+    // CLI11's own words of the help, in the run's language too.
+    for (const char* label : {cli::Later("Usage"), cli::Later("OPTIONS"), cli::Later("Positionals"),
+                              cli::Later("REQUIRED"), cli::Later("SUBCOMMAND"), cli::Later("Needs"),
+                              cli::Later("Excludes")}) {
+        app.get_formatter()->label(label, cli::Tr(label));
+    }
+    app.option_defaults()->group(cli::Tr("Options"));
+    app.set_help_flag("-h,--help", cli::Tr("Print this help message and exit"));
+    app.set_version_flag("--version", std::string("zantor ") + ZANTOR_VERSION,
+                         cli::Tr("Display program version information and exit"));
+    app.footer(Footer());
     app.require_subcommand(1);
     app.failure_message([](const CLI::App*, const CLI::Error& error) {
-        return fmt::format("zantor: {}\nRun with --help for more information.\n", error.what());
+        return fmt::format("zantor: {}\n{}\n", error.what(),
+                           cli::Tr("Run with --help for more information."));
     });
 
     std::string portText;
     const auto addPort = [&portText](CLI::App* command) {
         command
-            ->add_option("-p,--port", portText,
-                         "the reader's port: a COM number 1-32, COMn, or a device path such as "
-                         "/dev/ttyUSB0 (default: search COM1..32)")
+            ->add_option(
+                "-p,--port", portText,
+                cli::Tr("the reader's port: a COM number 1-32, COMn, or a device path such as "
+                        "/dev/ttyUSB0 (default: search COM1..32)"))
             ->type_name("PORT");
     };
     bool json = false;
 
     CLI::App* portsCmd = app.add_subcommand(
-        "ports", "Every COM number that names a device, and whether it is free; writes nothing.");
+        "ports",
+        cli::Tr("Every COM number that names a device, and whether it is free; writes nothing."));
     bool probe = false;
-    portsCmd->add_flag("-j,--json", json, "print JSON");
-    portsCmd->add_flag("--probe", probe, "also identify a reader on each free port");
+    portsCmd->add_flag("-j,--json", json, cli::Tr("print JSON"));
+    portsCmd->add_flag("--probe", probe, cli::Tr("also identify a reader on each free port"));
 
-    CLI::App* identify =
-        app.add_subcommand("identify", "Type, model, serial number and firmware of the reader.");
+    CLI::App* identify = app.add_subcommand(
+        "identify", cli::Tr("Type, model, serial number and firmware of the reader."));
     addPort(identify);
-    identify->add_flag("-j,--json", json, "print JSON");
+    identify->add_flag("-j,--json", json, cli::Tr("print JSON"));
 
-    CLI::App* configCmd = app.add_subcommand("config", "Read or write the configuration.");
+    CLI::App* configCmd = app.add_subcommand("config", cli::Tr("Read or write the configuration."));
     configCmd->require_subcommand(1);
     CLI::App* get = configCmd->add_subcommand(
-        "get", "The configuration in words and as its 8 bytes; --json prints a profile.");
+        "get", cli::Tr("The configuration in words and as its 8 bytes; --json prints a profile."));
     addPort(get);
-    get->add_flag("-j,--json", json, "print the configuration as a profile");
+    get->add_flag("-j,--json", json, cli::Tr("print the configuration as a profile"));
     CLI::App* set = configCmd->add_subcommand(
-        "set", "Write a profile with its seal, read it back and compare.");
+        "set", cli::Tr("Write a profile with its seal, read it back and compare."));
     addPort(set);
     bool dryRun = false;
     std::string profile;
-    set->add_flag("--dry-run", dryRun, "print the 17 bytes that would be sent, send nothing");
+    set->add_flag("--dry-run", dryRun,
+                  cli::Tr("print the 17 bytes that would be sent, send nothing"));
     set->add_option("PROFILE", profile,
-                    "profile (JSON) as printed by config get --json; - reads stdin")
+                    cli::Tr("profile (JSON) as printed by config get --json; - reads stdin"))
         ->required();
-    set->add_flag("-j,--json", json, "print what was written as JSON");
+    set->add_flag("-j,--json", json, cli::Tr("print what was written as JSON"));
 
     CLI::App* upgradeCmd = app.add_subcommand(
-        "upgrade", "Bring the reader's firmware up to date, as the window offers it.");
+        "upgrade", cli::Tr("Bring the reader's firmware up to date, as the window offers it."));
     addPort(upgradeCmd);
     std::string image;
     bool yes = false;
-    upgradeCmd->add_option("--image", image, "image file (default: the built-in one for the type)");
-    upgradeCmd->add_flag("-y,--yes", yes, "do not ask");
-    upgradeCmd->add_flag("-j,--json", json, "print how it ended as JSON");
+    upgradeCmd->add_option("--image", image,
+                           cli::Tr("image file (default: the built-in one for the type)"));
+    upgradeCmd->add_flag("-y,--yes", yes, cli::Tr("do not ask"));
+    upgradeCmd->add_flag("-j,--json", json, cli::Tr("print how it ended as JSON"));
 
     CLI::App* monitorCmd = app.add_subcommand(
-        "monitor", "What the reader sends, one timestamped line each, as the Test page shows it.");
+        "monitor",
+        cli::Tr("What the reader sends, one timestamped line each, as the Test page shows it."));
     addPort(monitorCmd);
     double duration = 0;
-    monitorCmd->add_option("--duration", duration, "seconds (default: until Ctrl-C)")
+    monitorCmd->add_option("--duration", duration, cli::Tr("seconds (default: until Ctrl-C)"))
         ->check(Seconds());
-    monitorCmd->add_flag("-j,--json", json, "one JSON object per line");
+    monitorCmd->add_flag("-j,--json", json, cli::Tr("one JSON object per line"));
 
     CLI::App* send = app.add_subcommand(
-        "send", "The Test page's commands: T card in field, M identification, L LEDs and buzzer.");
+        "send",
+        cli::Tr("The Test page's commands: T card in field, M identification, L LEDs and buzzer."));
     addPort(send);
     std::vector<std::string> commands;
     cli::LedBuzzer l;
-    send->add_option("COMMAND", commands, "T, M or L, one or more, sent in order")
+    send->add_option("COMMAND", commands, cli::Tr("T, M or L, one or more, sent in order"))
         ->required()
         ->check(CLI::IsMember({"T", "M", "L"}));
-    send->add_option("--led", l.led, "L: the LEDs to light")
+    send->add_option("--led", l.led, cli::Tr("L: the LEDs to light"))
         ->capture_default_str()
         ->check(CLI::IsMember({"green", "red", "both", "off"}));
-    send->add_option("--time", l.time, "L: tenths of a second, 0 for good")
+    send->add_option("--time", l.time, cli::Tr("L: tenths of a second, 0 for good"))
         ->capture_default_str()
         ->check(CLI::Range(0, 255));
-    send->add_option("--buzzer", l.buzzer, "L: eight 60 ms slots, the first leftmost")
+    send->add_option("--buzzer", l.buzzer, cli::Tr("L: eight 60 ms slots, the first leftmost"))
         ->capture_default_str()
         ->check(BuzzerSlots());
-    send->add_flag("-j,--json", json, "one JSON object per line");
+    send->add_flag("-j,--json", json, cli::Tr("one JSON object per line"));
 
     CLI::App* station = app.add_subcommand(
-        "station", "Provision every reader that appears: upgrade, write the profile, log a row.");
+        "station",
+        cli::Tr("Provision every reader that appears: upgrade, write the profile, log a row."));
     cli::StationOptions stationOptions;
     std::string ports = "1-32";
-    station->add_option("--profile", stationOptions.profilePath, "profile to write; - reads stdin")
+    station
+        ->add_option("--profile", stationOptions.profilePath,
+                     cli::Tr("profile to write; - reads stdin"))
         ->required();
     station
         ->add_option("--ports", ports,
-                     "ports to watch: COM numbers, ranges and device paths, by commas "
-                     "(3-6,9,/dev/ttyUSB0)")
+                     cli::Tr("ports to watch: COM numbers, ranges and device paths, by commas "
+                             "(3-6,9,/dev/ttyUSB0)"))
         ->type_name("LIST")
         ->capture_default_str();
     station->add_flag("--upgrade", stationOptions.upgrade,
-                      "upgrade readers whose firmware is older than the built-in image");
+                      cli::Tr("upgrade readers whose firmware is older than the built-in image"));
     station->add_option("--image", stationOptions.imagePath,
-                        "upgrade with this image file instead (implies --upgrade)");
-    station->add_option("--log", stationOptions.logPath, "CSV file, one row per reader (appended)");
+                        cli::Tr("upgrade with this image file instead (implies --upgrade)"));
+    station->add_option("--log", stationOptions.logPath,
+                        cli::Tr("CSV file, one row per reader (appended)"));
     station->add_flag("--once", stationOptions.once,
-                      "provision the readers present now and exit (0: all succeeded)");
+                      cli::Tr("provision the readers present now and exit (0: all succeeded)"));
     station->add_flag("-j,--json", json,
-                      "events as JSON, one object per line, instead of the board");
+                      cli::Tr("events as JSON, one object per line, instead of the board"));
 
     CLI::App* doctor = app.add_subcommand(
         "doctor",
-        "What stands between this machine and a reader, each with the command that mends it.");
+        cli::Tr(
+            "What stands between this machine and a reader, each with the command that mends it."));
+
+    // A subcommand's help flag is made before the defaults above reach it.
+    const auto inOwnWords = [](CLI::App* command) {
+        command->group(cli::Tr("Subcommands"));
+        command->get_help_ptr()->group(cli::Tr("Options"));
+    };
+    for (CLI::App* command : app.get_subcommands({})) {
+        inOwnWords(command);
+        for (CLI::App* inner : command->get_subcommands({})) inOwnWords(inner);
+    }
 
     try {
         app.parse(argc, argv);
     } catch (const CLI::ParseError& error) {
         if (const std::string unknown = UnknownCommand(app); !unknown.empty()) {
-            out.Message(fmt::format("zantor: {}\nRun with --help for more information.", unknown));
+            out.Message(fmt::format("zantor: {}\n{}", unknown,
+                                    cli::Tr("Run with --help for more information.")));
             return cli::kExitUsage;
         }
         const int code = app.exit(error);
@@ -253,7 +304,8 @@ int main(int argc, char** argv) {
         }
         if (*send && std::find(commands.begin(), commands.end(), "L") == commands.end() &&
             (send->count("--led") + send->count("--time") + send->count("--buzzer")) > 0) {
-            throw cli::Failure(cli::kExitUsage, "--led, --time and --buzzer shape L: send L too");
+            throw cli::Failure(cli::kExitUsage,
+                               cli::Tr("--led, --time and --buzzer shape L: send L too"));
         }
         const int port = portText.empty() ? 0 : cli::PortOf(portText, setup);
         cli::Context context(out, setup);

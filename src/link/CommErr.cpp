@@ -50,8 +50,10 @@ std::string PortLabel(int port, const std::string& device, bool byPath) {
     return "COM" + std::to_string(port) + (device.empty() ? "" : " (" + device + ")");
 }
 
-CommErr& CommErr::During(std::string step) {
-    step_ = std::move(step);
+CommErr& CommErr::DuringBlock(int block, int blocks) {
+    block_ = block;
+    blocks_ = blocks;
+    step_ = "block " + std::to_string(block) + " of " + std::to_string(blocks);
     Describe();
     return *this;
 }

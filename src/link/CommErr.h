@@ -43,20 +43,24 @@ public:
     // not permitted, gone), told as the services told it.
     static CommErr NotOpened(int port, const OpenFailure& failure);
 
-    // Where in a longer procedure it happened ("block 5 of 14"), added by the
-    // procedure on its way out.
-    CommErr& During(std::string step);
+    // The block of an upgrade at which it happened ("block 5 of 14"), added by
+    // the procedure on its way out; block() is 0 when it happened elsewhere.
+    CommErr& DuringBlock(int block, int blocks);
 
     Kind kind() const { return kind_; }
     uint8_t command() const { return command_; }  // 0 for a port not opened
     int attempts() const { return detail.attempts; }
     uint8_t status() const { return detail.status; }
+    size_t payload() const { return detail.payload; }
+    size_t expected() const { return detail.expected; }
     int port() const { return detail.port; }
     const std::string& device() const { return detail.device; }
     const PortHolder& holder() const { return detail.holder; }
     // "COM3 (/dev/ttyUSB0)", or the path alone for a device the user named.
     std::string portLabel() const { return PortLabel(detail.port, detail.device, detail.byPath); }
     const std::string& step() const { return step_; }
+    int block() const { return block_; }
+    int blocks() const { return blocks_; }
 
     // One line in plain words, e.g. "the reader refused the configuration write
     // ('C') with status 1".
@@ -82,5 +86,7 @@ private:
     uint8_t command_;
     Detail detail;
     std::string step_;
+    int block_ = 0;
+    int blocks_ = 0;
     std::string text_;
 };

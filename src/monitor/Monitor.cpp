@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cstdio>
+#include <utility>
 
 namespace monitor {
 
@@ -31,9 +32,10 @@ void AppendHex(std::string& line, uint8_t byte) {
     line += digits;
 }
 
-void AppendBinaryLines(const uint8_t* bytes, size_t count, std::vector<std::string>& lines) {
+void AppendBinaryLines(const uint8_t* bytes, size_t count, std::vector<std::string>& lines,
+                       const LogWords& words) {
     for (const auto& [at, length] : BinaryPieces(bytes, count)) {
-        lines.push_back(BinaryLine(bytes + at, length));
+        lines.push_back(BinaryLine(bytes + at, length, words));
     }
 }
 
@@ -114,25 +116,25 @@ std::string TextLine(const uint8_t* bytes, size_t count) {
     return line;
 }
 
-std::string BinaryLine(const uint8_t* bytes, size_t count) {
-    std::string line = "Odebrane: ";
+std::string BinaryLine(const uint8_t* bytes, size_t count, const LogWords& words) {
+    std::string line = words.received;
     for (size_t i = 0; i < count; ++i) {
         if (i > 0) line += ',';
         AppendHex(line, bytes[i]);
     }
     if (Equals(bytes, count, kIdentifyRequest) || Equals(bytes, count, kCardInFieldRequest)) {
-        line += " - echo wysłanego rozkazu";
+        line += words.echo;
     }
     return line;
 }
 
-std::vector<std::string> ChunkToLines(const uint8_t* bytes, size_t count) {
+std::vector<std::string> ChunkToLines(const uint8_t* bytes, size_t count, const LogWords& words) {
     std::vector<std::string> lines;
     if (count == 0) return lines;
     if (IsTextChunk(bytes, count)) {
         AppendTextLines(bytes, count, lines);
     } else {
-        AppendBinaryLines(bytes, count, lines);
+        AppendBinaryLines(bytes, count, lines, words);
     }
     return lines;
 }
@@ -146,10 +148,11 @@ std::string LFrameText(const protocol::LFrame& frame) {
     return text;
 }
 
-std::string SentLine(uint8_t command) {
-    std::string line = "Wysłane: ";
+std::string SentLine(uint8_t command, const LogWords& words) {
+    std::string line = words.sent;
+    bool first = true;
     for (uint8_t byte : protocol::RequestWithoutPayload(command)) {
-        if (line.back() != ' ') line += ',';
+        if (!std::exchange(first, false)) line += ',';
         AppendHex(line, byte);
     }
     return line;

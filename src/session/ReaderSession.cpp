@@ -70,8 +70,7 @@ void ReaderSession::Transfer(upgrade::Image image, const UpgradeEvents& events) 
             try {
                 link.UpgradeBlock(index, upgrade::Block(image, index), kBlockAllowanceMs);
             } catch (CommErr& error) {
-                error.During("block " + std::to_string(index + 1) + " of " +
-                             std::to_string(blocks));
+                error.DuringBlock(index + 1, blocks);
                 throw;
             }
         }

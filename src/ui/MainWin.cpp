@@ -42,7 +42,7 @@ void KeepToVisibleTabs(QTabWidget* pages) {
 void NameBuzzerRow(const std::array<QCheckBox*, 8>& boxes, const QString& row) {
     for (size_t i = 0; i < boxes.size(); ++i) {
         const int from = static_cast<int>(i) * 60;
-        boxes[i]->setAccessibleName(QStringLiteral("%1: kratka %2 z 8 (%3-%4 ms)")
+        boxes[i]->setAccessibleName(TMainWin::tr("%1: kratka %2 z 8 (%3-%4 ms)")
                                         .arg(row)
                                         .arg(i + 1)
                                         .arg(from)
@@ -117,15 +117,14 @@ void TMainWin::ConnectHandlers() {
 }
 
 void TMainWin::NameControls() {
-    NameBuzzerRow(buz, QStringLiteral("Sygnał buzzera"));
-    NameBuzzerRow(lBuz, QStringLiteral("Rozkaz L, sygnał buzzera"));
-    ui->LedTim->setAccessibleName(QStringLiteral("Czas sygnalizacji odczytu (x 0.1s)"));
-    ui->LLedTim->setAccessibleName(
-        QStringLiteral("Rozkaz L, czas sygnalizacji LEDów (x 0.1s, 0 - na stałe)"));
-    ui->RozkLEdt->setAccessibleName(QStringLiteral("Treść rozkazu L"));
-    ui->RapWin->setAccessibleName(QStringLiteral("Odebrane i wysłane transmisje"));
-    ui->RdProgrBar->setAccessibleName(QStringLiteral("Postęp odczytu konfiguracji"));
-    ui->WrProgrBar->setAccessibleName(QStringLiteral("Postęp zapisu konfiguracji"));
+    NameBuzzerRow(buz, tr("Sygnał buzzera"));
+    NameBuzzerRow(lBuz, tr("Rozkaz L, sygnał buzzera"));
+    ui->LedTim->setAccessibleName(tr("Czas sygnalizacji odczytu (x 0.1s)"));
+    ui->LLedTim->setAccessibleName(tr("Rozkaz L, czas sygnalizacji LEDów (x 0.1s, 0 - na stałe)"));
+    ui->RozkLEdt->setAccessibleName(tr("Treść rozkazu L"));
+    ui->RapWin->setAccessibleName(tr("Odebrane i wysłane transmisje"));
+    ui->RdProgrBar->setAccessibleName(tr("Postęp odczytu konfiguracji"));
+    ui->WrProgrBar->setAccessibleName(tr("Postęp zapisu konfiguracji"));
 }
 
 void TMainWin::SetWorkWin(TWorkWin& window) { workWin = &window; }
@@ -182,10 +181,11 @@ bool TMainWin::CheckReader() {
 
 void TMainWin::ShowReaderState(bool connected) {
     const Zantor50& link = session.Link();
-    ui->RdLbl->setText(connected ? QString::asprintf("Czytnik Zantor-%d, Nr: %05d (soft: %d)",
-                                                     link.ModelNumber(), int{link.serialNumber},
-                                                     int{link.firmwareVersion})
-                                 : QStringLiteral("Nie podłączony żaden czytnik."));
+    ui->RdLbl->setText(
+        connected ? QString::asprintf(qUtf8Printable(tr("Czytnik Zantor-%d, Nr: %05d (soft: %d)")),
+                                      link.ModelNumber(), int{link.serialNumber},
+                                      int{link.firmwareVersion})
+                  : tr("Nie podłączony żaden czytnik."));
     SetEnabled({ui->BinRGrp, ui->FormatRGrp, ui->NrSizeRGrp, ui->CrLfChkBx, ui->StxEtxChkBx,
                 ui->WiegSizeRGrp, ui->WiegOrderRGrp, ui->WiegNoParBitChkBx},
                connected);
@@ -215,9 +215,8 @@ void TMainWin::BuzChkBxClick() {
 }
 
 void TMainWin::ShowCommError(bool invalidConfig) {
-    dialogs.ShowMessage(invalidConfig
-                            ? QStringLiteral("Czytnik zawiera nieprawidłową konfigurację.")
-                            : QStringLiteral("Błąd komunikacji."));
+    dialogs.ShowMessage(invalidConfig ? tr("Czytnik zawiera nieprawidłową konfigurację.")
+                                      : tr("Błąd komunikacji."));
 }
 
 // A cosmetic animation under the button; the GUI thread stays busy, so each

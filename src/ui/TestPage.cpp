@@ -45,6 +45,12 @@ size_t RowsAtWidth(const QPlainTextEdit& memo, int viewportWidth) {
     return rows;
 }
 
+// The words of the log in the window's language.
+monitor::LogWords LogWords() {
+    return {TMainWin::tr("Wysłane: ").toStdString(), TMainWin::tr("Odebrane: ").toStdString(),
+            TMainWin::tr(" - echo wysłanego rozkazu").toStdString()};
+}
+
 }  // namespace
 
 // Rows of the log as the memo shows them: a wrapped line counts once for every
@@ -76,7 +82,7 @@ void TMainWin::TimerTimer() {
         ui->RapWin->clear();
         ui->RapWin->repaint();
     }
-    for (const std::string& line : monitor::ChunkToLines(chunk.data(), count)) {
+    for (const std::string& line : monitor::ChunkToLines(chunk.data(), count, LogWords())) {
         LogLine(QString::fromStdString(line));
     }
 }
@@ -90,14 +96,14 @@ void TMainWin::TestTabShow() {
 void TMainWin::RozkTBtnClick() {
     const BusyScope scope(busy);
     if (!scope.Entered() || !CheckReader()) return;
-    LogLine(QString::fromStdString(monitor::SentLine(protocol::kCardInField)));
+    LogLine(QString::fromStdString(monitor::SentLine(protocol::kCardInField, LogWords())));
     session.Link().SendCardInFieldRequest();
 }
 
 void TMainWin::RozkMBtnClick() {
     const BusyScope scope(busy);
     if (!scope.Entered() || !CheckReader()) return;
-    LogLine(QString::fromStdString(monitor::SentLine(protocol::kIdentify)));
+    LogLine(QString::fromStdString(monitor::SentLine(protocol::kIdentify, LogWords())));
     session.Link().SendIdentifyRequest();
 }
 
@@ -115,6 +121,6 @@ void TMainWin::RozkLShow() {
 void TMainWin::RozkLBtnClick() {
     const BusyScope scope(busy);
     if (!scope.Entered() || !CheckReader()) return;
-    LogLine(QStringLiteral("Rozkaz: ") + ui->RozkLEdt->text());
+    LogLine(tr("Rozkaz: ") + ui->RozkLEdt->text());
     session.Link().SendRaw(lFrame);
 }

@@ -7,13 +7,6 @@
 
 namespace {
 
-const char kQuestion[] =
-    "    Czytnik zawiera nieaktualne oprogramowanie.\n"
-    "    Niektóre ustawienia konfiguracji nie będą\n"
-    "    prawidłowow realizowane.\n"
-    "\n"
-    "    Wykonać upgrade oprogramowania czytnika?";
-
 constexpr int kClosingFirstPosition = 60;
 constexpr int kClosingPositionStep = 2;
 
@@ -28,11 +21,16 @@ bool TMainWin::OfferUpgrade() {
     // No poll may read the port from the question to the end, however it ends.
     timer.stop();
     const ScopeExit restartTimer([this] { timer.start(); });
-    if (!dialogs.AskYesNo(QString::fromUtf8(offer->caption), QString::fromUtf8(kQuestion))) {
+    if (!dialogs.AskYesNo(QString::fromUtf8(offer->caption),
+                          tr("    Czytnik zawiera nieaktualne oprogramowanie.\n"
+                             "    Niektóre ustawienia konfiguracji nie będą\n"
+                             "    prawidłowow realizowane.\n"
+                             "\n"
+                             "    Wykonać upgrade oprogramowania czytnika?"))) {
         return false;
     }
     if (!upgrade::IsIntact(image)) {
-        dialogs.ShowMessage(QStringLiteral("Błąd pliku upgrade."));
+        dialogs.ShowMessage(tr("Błąd pliku upgrade."));
         return false;
     }
 
@@ -40,11 +38,12 @@ bool TMainWin::OfferUpgrade() {
     // the reader restarts; the window is hidden again however the transfer ends.
     Q_ASSERT(workWin != nullptr);
     TWorkWin& window = *workWin;
-    const auto showProgress = [&window](const session::UpgradeEvent& event) {
+    const QString loading = tr("Ładowanie nowej wersji oprogramowania");
+    const auto showProgress = [&window, &loading](const session::UpgradeEvent& event) {
         using Kind = session::UpgradeEvent::Kind;
         switch (event.kind) {
             case Kind::BlocksBegin:
-                window.ShowProgress(QStringLiteral("Ładowanie nowej wersji oprogramowania"),
+                window.ShowProgress(loading,
                                     upgrade::BlocksBarMaximum(static_cast<uint16_t>(event.steps)));
                 break;
             case Kind::BlockAcknowledged:

@@ -20,7 +20,7 @@ TWorkWin::TWorkWin(QWidget* parent) : QWidget(parent, Qt::Window), ui(new Ui::Wo
     // A hidden progress window must not keep the program alive once the main
     // window has closed.
     setAttribute(Qt::WA_QuitOnClose, false);
-    ui->ProgrBar->setAccessibleName(QStringLiteral("Postęp ładowania nowej wersji oprogramowania"));
+    ui->ProgrBar->setAccessibleName(tr("Postęp ładowania nowej wersji oprogramowania"));
     if (const QScreen* screen = QGuiApplication::primaryScreen()) {
         move(screen->availableGeometry().center() - rect().center());
     }

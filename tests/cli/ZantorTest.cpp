@@ -199,10 +199,10 @@ TEST_F(ZantorTest, CommandsPrintAndExitAsDocumented) {
         {{"identify", "--port", "7"},
          3,
          "",
-         "zantor: Nie podłączony żaden czytnik. (no reader answers on COM7)"},
+         "zantor: No reader connected. (no reader answers on COM7)"},
         {{"identify", "--port", "7", "--json"},
          3,
-         "{\"event\":\"error\",\"exit_code\":3,\"kind\":\"no_reader\",\"message\":\"Nie ",
+         "{\"event\":\"error\",\"exit_code\":3,\"kind\":\"no_reader\",\"message\":\"No ",
          ""},
         {{"config", "get", "--port", "3"}, 0, "record:               01 C0 05 03 60 00 03 00", ""},
         {{"config", "get", "--port", "8"}, 4, "", "did not answer the configuration read"},
@@ -221,14 +221,14 @@ TEST_F(ZantorTest, CommandsPrintAndExitAsDocumented) {
         {{"upgrade", "--port", "3", "--yes", "--image", File("short.bin", "ZANTOR")},
          6,
          "",
-         "Błąd pliku upgrade."},
+         "Upgrade file error."},
         {{"send", "--port", "3", "T", "L", "--led", "red", "--time", "0", "--buzzer", "11110000"},
          0,
-         "Rozkaz: 08,00,4C,01,00,0F,",
+         "Command: 08,00,4C,01,00,0F,",
          ""},
         {{"send", "--port", "3", "T"},
          0,
-         "Odebrane: 06,00,D4,00,5F,AC  = no card in the field",
+         "Received: 06,00,D4,00,5F,AC  = no card in the field",
          ""},
         {{"send", "-p", "3", "M"}, 0, "  = ZANTOR-40 (type 1064), serial 00313, firmware 7\n", ""},
         {{"send", "-p", "3", "L"}, 0, ",55,AC  = LEDs and buzzer: done, status 0\n", ""},
@@ -278,7 +278,7 @@ TEST_F(ZantorTest, CommandsPrintAndExitAsDocumented) {
         {{"config", "set", "--port", "4", profile},
          4,
          "",
-         "zantor: Błąd komunikacji. (the reader refused the configuration write ('C') with "
+         "zantor: Communication error. (the reader refused the configuration write ('C') with "
          "status 1)"},
         {{"config", "set", "--port", "4", profile, "--json"}, 4, "\"kind\":\"refused\"", ""},
         {{"upgrade", "--port", "5", "--yes"},
@@ -366,6 +366,35 @@ TEST_F(ZantorTest, SecondCtrlCGivesThePortBack) {
     EXPECT_EQ(after.code, 0) << after.err;
 }
 
+// One language per run, from the environment as the window reads it, with no
+// Polish locale generated; with --json only the message follows it.
+TEST_F(ZantorTest, FailingWriteSpeaksTheUsersLanguage) {
+    Sim(4, {"--status", "C=1"});
+    const std::string profile = File("p.json", Zantor({"config", "get", "-p", "4", "-j"}).out);
+    const std::pair<std::vector<std::string>, std::string> rows[] = {
+        {{"LANGUAGE=pl_PL.UTF-8"},
+         "Błąd komunikacji. (czytnik odrzucił rozkaz 'C' (zapis konfiguracji) ze statusem 1)"},
+        {{"LANGUAGE=de:pl", "LANG=en_US.UTF-8"}, "Błąd komunikacji. (czytnik odrzucił"},
+        {{"LC_ALL=C", "LANG=pl_PL.UTF-8"}, "Communication error. (the reader refused"}};
+    for (const auto& [environment, said] : rows) {
+        for (const std::string json : {"", "--json"}) {
+            std::vector<std::string> all = environment;
+            // What the row leaves out is unset: the first of a name counts.
+            all.insert(all.end(), {"LANGUAGE=", "LC_ALL=", "LC_MESSAGES=", "LANG=",
+                                   "ZANTOR_PORT_FOLDER=" + folder.Path()});
+            std::vector<std::string> args = {"config", "set", "-p", "4", profile};
+            if (!json.empty()) args.push_back(json);
+            simtest::ProgramRun run;
+            ASSERT_TRUE(run.Start(ZANTOR_PATH, args, all));
+            EXPECT_EQ(run.WaitExit(30000), 4);
+            const std::string text = json.empty() ? run.Err() : run.Out();
+            const std::string lead =
+                json.empty() ? "zantor: " : "\"kind\":\"refused\",\"message\":\"";
+            EXPECT_NE(text.find(lead + said), std::string::npos) << text;
+        }
+    }
+}
+
 TEST_F(ZantorTest, ProfileMovesFromOneReaderToAnother) {
     Sim(3, {"--config", "80 C0 FF 81 00 00 03 00"});
     SimProcess& target = Sim(5);
@@ -434,7 +463,7 @@ TEST_F(ZantorTest, StationProvisionsFourReadersAtOnce) {
     const std::vector<std::string> expected = {
         ",ZANTOR-40,1064,00313,7,7,01 C0 05 03 60 00 03 00,ok,\r",
         ",ZANTOR-40,1064,00077,6,7,01 C0 05 03 60 00 03 00,ok,\r",
-        ",ZANTOR-40,1064,00099,7,7,01 C0 05 03 60 00 03 00,failed,Błąd komunikacji. (the "
+        ",ZANTOR-40,1064,00099,7,7,01 C0 05 03 60 00 03 00,failed,Communication error. (the "
         "configuration read ('c') could not be written whole; the port was closed)\r",
         ",ZANTOR-50,2098,00453,8,8,01 C0 05 03 60 00 03 00,ok,\r",
         ",ZANTOR-40,1064,00055,6,6,01 C0 05 03 60 00 03 00,failed,\"after the upgrade the reader "

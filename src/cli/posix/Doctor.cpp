@@ -13,6 +13,7 @@
 #include <iterator>
 #include <optional>
 
+#include "Catalogue.h"
 #include "ComPortsInternal.h"
 
 namespace doctor {
@@ -64,8 +65,8 @@ bool Allows(const Machine& machine, const struct stat& st, mode_t want) {
 
 std::string Mode(const struct stat& st) {
     const passwd* owner = getpwuid(st.st_uid);
-    return fmt::format("{}:{}, mode {:04o}", owner ? owner->pw_name : std::to_string(st.st_uid),
-                       GroupName(st.st_gid), st.st_mode & 07777u);
+    return cli::Say("{}:{}, mode {:04o}", owner ? owner->pw_name : std::to_string(st.st_uid),
+                    GroupName(st.st_gid), st.st_mode & 07777u);
 }
 
 struct Device {
@@ -104,12 +105,12 @@ bool ListedSinceLogin(const Machine& machine, gid_t gid) {
 
 std::string JoinGroup(const Machine& machine, const std::string& name, gid_t gid) {
     return ListedSinceLogin(machine, gid)
-               ? fmt::format("log out and in again (or run: newgrp {})", name)
-               : fmt::format("sudo usermod -aG {} \"$USER\", then log out and in again", name);
+               ? cli::Say("log out and in again (or run: newgrp {})", name)
+               : cli::Say("sudo usermod -aG {} \"$USER\", then log out and in again", name);
 }
 
 std::string ChangeDevice(const std::string& group, const std::string& path) {
-    return fmt::format(
+    return cli::Say(
         "sudo chgrp {0} {1} && sudo chmod 660 {1} (until it is plugged in again; a udev rule "
         "makes it last)",
         group, path);
@@ -121,10 +122,9 @@ void CheckGroupAndDevices(const Machine& machine, std::vector<Obstacle>& found) 
     if (!gid || machine.uid == 0) return;
     const std::string name = GroupName(*gid);
     if (!InGroup(machine, *gid)) {
-        found.push_back(
-            {fmt::format("you are not in the group {}, which owns the serial ports{}", name,
-                         devices.empty() ? "" : " (" + devices.front().path + ")"),
-             JoinGroup(machine, name, *gid)});
+        found.push_back({cli::Say("you are not in the group {}, which owns the serial ports{}",
+                                  name, devices.empty() ? "" : " (" + devices.front().path + ")"),
+                         JoinGroup(machine, name, *gid)});
     }
     for (const Device& device : devices) {
         const bool byGroup =
@@ -132,7 +132,7 @@ void CheckGroupAndDevices(const Machine& machine, std::vector<Obstacle>& found) 
         if (Allows(machine, device.st, kReadWrite) || (byGroup && !InGroup(machine, *gid))) {
             continue;
         }
-        found.push_back({fmt::format("you may not open {} ({})", device.path, Mode(device.st)),
+        found.push_back({cli::Say("you may not open {} ({})", device.path, Mode(device.st)),
                          ChangeDevice(name, device.path)});
     }
 }
@@ -143,10 +143,10 @@ void CheckPortTakers(const Machine& machine, std::vector<Obstacle>& found) {
             continue;
         }
         if (Slurp(machine.proc + "/" + pid + "/comm") == "ModemManager\n") {
-            found.push_back({fmt::format("ModemManager is running (pid {}) and probes every serial "
-                                         "port that appears, which keeps a reader busy for "
-                                         "seconds after it is plugged in",
-                                         pid),
+            found.push_back({cli::Say("ModemManager is running (pid {}) and probes every serial "
+                                      "port that appears, which keeps a reader busy for "
+                                      "seconds after it is plugged in",
+                                      pid),
                              "sudo systemctl disable --now ModemManager"});
             break;
         }
@@ -160,11 +160,12 @@ void CheckPortTakers(const Machine& machine, std::vector<Obstacle>& found) {
                            [](unsigned char c) { return std::tolower(c); });
             if (rules.find(kCh34xVendor) == std::string::npos) continue;
             found.push_back(
-                {fmt::format("brltty is installed and takes CH340/CH341 USB serial adapters "
-                             "(1a86) for braille displays ({}): such an adapter's port vanishes "
-                             "as soon as it is plugged in",
-                             path),
-                 "sudo apt remove brltty (unless a braille display is used on this machine)"});
+                {cli::Say("brltty is installed and takes CH340/CH341 USB serial adapters "
+                          "(1a86) for braille displays ({}): such an adapter's port vanishes "
+                          "as soon as it is plugged in",
+                          path),
+                 cli::Tr(
+                     "sudo apt remove brltty (unless a braille display is used on this machine)")});
             return;
         }
     }
@@ -176,15 +177,16 @@ void CheckHeldPorts(const Machine& machine, std::vector<Obstacle>& found) {
             n, machine.portFolder, machine.systemPorts, machine.ttyClass, machine.lockFolders);
         if (port.state != comports::PortState::Held) continue;
         const comports::PortHolder holder = port.holder.value_or(comports::PortHolder{});
-        const std::string program = holder.program.empty() ? "another program" : holder.program;
+        const std::string program =
+            holder.program.empty() ? cli::Tr("another program") : holder.program;
         found.push_back(
-            {holder.pid != 0 ? fmt::format("COM{} ({}) is held by {} (pid {}, {})", n, port.device,
-                                           program, holder.pid, holder.how)
-                             : fmt::format("COM{} ({}) is held by another program ({})", n,
-                                           port.device, holder.how),
+            {holder.pid != 0 ? cli::Say("COM{} ({}) is held by {} (pid {}, {})", n, port.device,
+                                        program, holder.pid, cli::Tr(holder.how.c_str()))
+                             : cli::Say("COM{} ({}) is held by another program ({})", n,
+                                        port.device, cli::Tr(holder.how.c_str())),
              holder.pid != 0
-                 ? fmt::format("close {}, or: kill {}", program, holder.pid)
-                 : fmt::format("close the program that holds it (sudo fuser -v {})", port.device)});
+                 ? cli::Say("close {}, or: kill {}", program, holder.pid)
+                 : cli::Say("close the program that holds it (sudo fuser -v {})", port.device)});
     }
 }
 
@@ -197,9 +199,10 @@ void CheckFolders(const Machine& machine, std::vector<Obstacle>& found) {
         // in its place is somebody else's and goes.
         const bool ours = S_ISDIR(st.st_mode) && st.st_uid == getuid();
         found.push_back(
-            {fmt::format("the port folder {} is not used: {}", machine.portFolder, why),
+            {cli::Say("the port folder {} is not used: {}", machine.portFolder,
+                      cli::Tr(why.c_str())),
              ours ? "chmod 700 " + machine.portFolder
-                  : fmt::format("sudo rm -r {} (zantor_sim makes it anew)", machine.portFolder)});
+                  : cli::Say("sudo rm -r {} (zantor_sim makes it anew)", machine.portFolder)});
     }
     std::optional<std::pair<std::string, struct stat>> first;
     for (const std::string& folder : machine.lockFolders) {
@@ -212,11 +215,11 @@ void CheckFolders(const Machine& machine, std::vector<Obstacle>& found) {
     const auto& [folder, lock] = *first;
     const bool groupMay = lock.st_gid != 0 && ((lock.st_mode >> 3) & kWriteSearch) == kWriteSearch;
     found.push_back(
-        {fmt::format("the lock folder {} ({}) is not writable for you: programs such as minicom "
-                     "cannot see that zantor holds a port",
-                     folder, Mode(lock)),
-         groupMay ? fmt::format("sudo usermod -aG {} \"$USER\", then log out and in again",
-                                GroupName(lock.st_gid))
+        {cli::Say("the lock folder {} ({}) is not writable for you: programs such as minicom "
+                  "cannot see that zantor holds a port",
+                  folder, Mode(lock)),
+         groupMay ? cli::Say("sudo usermod -aG {} \"$USER\", then log out and in again",
+                             GroupName(lock.st_gid))
                   : "sudo chmod 1777 " + folder});
 }
 
@@ -240,12 +243,12 @@ std::string AccessMend(const Machine& machine, const std::string& path) {
     const std::string owner = GroupName(device.st.st_gid);
     const bool groupMay = ((device.st.st_mode >> 3) & kReadWrite) == kReadWrite;
     if (groupMay && !InGroup(machine, device.st.st_gid)) {
-        return fmt::format("you are not in the group {}, which owns it: {}", owner,
-                           JoinGroup(machine, owner, device.st.st_gid));
+        return cli::Say("you are not in the group {}, which owns it: {}", owner,
+                        JoinGroup(machine, owner, device.st.st_gid));
     }
     const std::optional<gid_t> serial = SerialGroup(SerialDevices(machine));
-    return fmt::format("it is {}: {}", Mode(device.st),
-                       ChangeDevice(serial ? GroupName(*serial) : owner, path));
+    return cli::Say("it is {}: {}", Mode(device.st),
+                    ChangeDevice(serial ? GroupName(*serial) : owner, path));
 }
 
 std::vector<Obstacle> Examine(const Machine& machine) {

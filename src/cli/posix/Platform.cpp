@@ -10,9 +10,11 @@
 #include <string_view>
 #include <utility>
 
+#include "Catalogue.h"
 #include "ComPorts.h"
 #include "ComPortsInternal.h"
 #include "Failure.h"
+#include "Language.h"
 #include "PosixSerialServices.h"
 
 namespace cli {
@@ -49,10 +51,16 @@ std::unique_ptr<SerialServices> MakeSerialServices(const PortSetup& setup) {
     return std::make_unique<PosixSerialServices>(std::move(options));
 }
 
+std::vector<std::string> UserLanguages() { return language::FromEnvironment(); }
+
 std::string PortFolderProblem(const PortSetup& setup) {
     if (setup.folder.empty()) return "";
     const std::string why = comports::WhyNotTrusted(setup.folder);
-    return why.empty() ? "" : "ZANTOR_PORT_FOLDER=" + setup.folder + " is not used: " + why;
+    // The port folder's reasons are the link's, in English; the fixed ones are
+    // in the catalogue too.
+    return why.empty()
+               ? ""
+               : Say("ZANTOR_PORT_FOLDER={} is not used: {}", setup.folder, Tr(why.c_str()));
 }
 
 std::string DeviceOf(int n, const PortSetup& setup) {
@@ -66,7 +74,9 @@ std::string DeviceOf(int n, const PortSetup& setup) {
 // folder's even when its link is unusable.
 int PortForDevice(const std::string& path, PortSetup& setup) {
     const comports::NamedDevice named = comports::CheckDevicePath(path);
-    if (named.device.empty()) throw Failure(kExitUsage, path + ": " + named.refusal);
+    if (named.device.empty()) {
+        throw Failure(kExitUsage, fmt::format("{}: {}", path, Tr(named.refusal.c_str())));
+    }
     int unused = 0;
     for (int n = comports::kFirstPort; n <= comports::kLastPort; ++n) {
         const std::string device = DeviceOf(n, setup);
@@ -76,7 +86,8 @@ int PortForDevice(const std::string& path, PortSetup& setup) {
         }
     }
     if (unused == 0) {
-        throw Failure(kExitUsage, path + ": every COM number leads to another device already");
+        throw Failure(kExitUsage,
+                      Say("{}: every COM number leads to another device already", path));
     }
     setup.devices[unused] = named.device;
     return unused;
@@ -118,13 +129,16 @@ std::vector<PortInfo> ListPorts(const PortSetup& setup) {
 }
 
 std::string PortsLookedAt(const PortSetup& setup) {
-    std::string where = "looked in the port folder " + FolderOf(setup);
-    if (const std::string why = comports::WhyNotTrusted(FolderOf(setup)); !why.empty()) {
-        where += " (not used: " + why + ")";
-    }
-    return where + (setup.systemPorts ? " and at the system's serial ports (ttyS with hardware, "
-                                        "ttyUSB, ttyACM in /sys/class/tty)"
-                                      : "; ZANTOR_PORT_FOLDER turns the system's ports off");
+    const std::string folder = FolderOf(setup);
+    const std::string why = comports::WhyNotTrusted(folder);
+    const std::string notUsed = why.empty() ? "" : Say(" (not used: {})", Tr(why.c_str()));
+    return setup.systemPorts
+               ? Say("looked in the port folder {}{} and at the system's serial ports (ttyS with "
+                     "hardware, ttyUSB, ttyACM in /sys/class/tty)",
+                     folder, notUsed)
+               : Say("looked in the port folder {}{}; ZANTOR_PORT_FOLDER turns the system's ports "
+                     "off",
+                     folder, notUsed);
 }
 
 bool IsTerminal(std::FILE* stream) { return isatty(fileno(stream)) == 1; }

@@ -6,6 +6,7 @@
 #include <atomic>
 #include <cstring>
 
+#include "Catalogue.h"
 #include "Failure.h"
 #include "Protocol.h"
 #include "Win32SerialServices.h"
@@ -38,9 +39,22 @@ std::unique_ptr<SerialServices> MakeSerialServices(const PortSetup&) {
 
 std::string PortFolderProblem(const PortSetup&) { return ""; }
 
+// The display language, as the window takes it too: "pl" for Polish, "en" for
+// English, nothing for any other.
+std::vector<std::string> UserLanguages() {
+    switch (PRIMARYLANGID(GetUserDefaultUILanguage())) {
+        case LANG_POLISH:
+            return {"pl"};
+        case LANG_ENGLISH:
+            return {"en"};
+        default:
+            return {};
+    }
+}
+
 // Windows names its serial ports COMn and nothing else.
 int PortForDevice(const std::string& path, PortSetup&) {
-    throw Failure(kExitUsage, path + ": on Windows a port is named COMn");
+    throw Failure(kExitUsage, Say("{}: on Windows a port is named COMn", path));
 }
 
 // The device object that the name COMn stands for, e.g. \Device\Serial0.
@@ -73,7 +87,7 @@ std::vector<Obstacle> Obstacles(const PortSetup&) { return {}; }
 
 std::string AccessMend(const std::string&) { return ""; }
 
-std::string PortsLookedAt(const PortSetup&) { return "looked at COM1 to COM32"; }
+std::string PortsLookedAt(const PortSetup&) { return Tr("looked at COM1 to COM32"); }
 
 // A console counts as a terminal when it takes the escape sequences of the live
 // progress; one that does not gets plain lines.
