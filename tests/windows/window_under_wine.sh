@@ -31,7 +31,13 @@ cleanup() {
 }
 trap cleanup EXIT
 # Wine's own messages (and its server's, which the first call starts) go to a log.
-wine() { ZANTOR_WINE_DISPLAY=$DISPLAY bash "$here/scripts/wine.sh" "$prefix" wine "$@" 2>>"$work/wine.log"; }
+# The window speaks the language of Windows' display, and the scenario reads its
+# Polish words: Wine is told Polish (it takes the locale's name from the
+# environment, generated here or not).
+wine() {
+  LC_ALL=pl_PL.UTF-8 ZANTOR_WINE_DISPLAY=$DISPLAY \
+    bash "$here/scripts/wine.sh" "$prefix" wine "$@" 2>>"$work/wine.log"
+}
 fail() {
   echo "FAIL: $*" >&2
   [ ! -f "$work/sim.log" ] || cat "$work/sim.log" >&2
