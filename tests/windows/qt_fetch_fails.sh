@@ -17,8 +17,8 @@ lock=$(ls "$cache"/*.lock)
 
 qt=${lock%.lock}
 mkdir -p "$qt/lib" "$qt.tmp.0Ld9Xz/build"
-flock "$lock" sleep 2 &
-sleep 0.5
+flock "$lock" sleep 5 &
+until ! flock -n "$lock" true; do sleep 0.1; done
 ! bash "$script" 2>"$XDG_CACHE_HOME/err" >/dev/null || fail "a Qt without its source"
 grep -q "waiting for another build" "$XDG_CACHE_HOME/err" || fail "the held lock was not waited for"
 [ "$(ls -A "$cache")" = "$(basename "$lock")" ] || fail "left in the cache: $(ls -A "$cache")"

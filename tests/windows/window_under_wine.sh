@@ -122,6 +122,7 @@ record() { awk -v tag="$1" -v cmd="$2" '$2 == tag && $5 == cmd { r = ""; for (i 
                                      END { print r }' "$work/sim.log"; }
 read_again() { [ "$(traced RX | grep -o 63 | wc -l)" -ge 2 ]; }
 ended() { ! kill -0 "$1" 2>/dev/null; }
+quiet() { awk -v now="$(date +%s.%3N)" -v last="$(stat -c %.3Y "$work/sim.log")" 'BEGIN { exit now - last < 1 }'; }
 
 bash "$here/scripts/wine.sh" "$prefix" 2>>"$work/wine.log"
 if [ -n "${ZANTOR_WINE_DPI:-}" ]; then
@@ -172,7 +173,9 @@ if [ "$mode" = scenario ]; then
     fail "read '$read', written '$written', read back '$(record TX E3)'"
 
   # The reader goes; a read then finds none, and a close request made while the
-  # program is idle again must end it.
+  # program is idle again must end it. It goes once its last reply has crossed
+  # the line (13 bytes, 7 ms): when the trace has been quiet for a second.
+  within 10 quiet || fail "the emulator's trace did not come to rest"
   kill "$sim_pid"
   wait "$sim_pid" || true
   sim_pid=""
