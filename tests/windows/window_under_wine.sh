@@ -98,9 +98,9 @@ nearly='function nearly(read, sought,   n, m, i, j, prev, cur, cost, best) {
   }
   return prev[m] <= 1
 }'
-# Clicks on WORD in window W, once it is drawn there (waiting up to 30 s).
+# Clicks on WORD in window W, once it is drawn there (waiting up to 60 s).
 click_on() {
-  local end=$((SECONDS + 30)) at
+  local end=$((SECONDS + 60)) at
   until at=$(locate "$1" "$2"); do
     [ "$SECONDS" -lt "$end" ] || fail "\"$2\" is not to be seen on the window"
     sleep 0.5
@@ -180,7 +180,7 @@ if [ "$mode" = scenario ]; then
   wait "$sim_pid" || true
   sim_pid=""
   click_on "$main" Odczyt
-  within 30 locate "$main" czytnik. || fail "no \"Nie podłączony żaden czytnik.\" after the reader went"
+  within 90 locate "$main" czytnik. || fail "no \"Nie podłączony żaden czytnik.\" after the reader went"
   xdotool windowfocus --sync "$main" key alt+F4
   within 10 ended "$app" || fail "closing the window did not end the program"
   wait "$app" || fail "the program ended with status $?"
