@@ -5,15 +5,12 @@
 #include "Catalogue.h"
 #include "Frame.h"
 #include "Protocol.h"
-#include "Zantor50.h"
 
 namespace cli {
 
 namespace {
 
 constexpr size_t kPayload = 3;  // after the length and the command byte
-
-uint16_t Le16(const uint8_t* bytes) { return static_cast<uint16_t>(bytes[0] | bytes[1] << 8); }
 
 }  // namespace
 
@@ -25,10 +22,13 @@ std::string DescribeReply(const uint8_t* frame, size_t length, bool inRunLanguag
     const size_t payload = length - kFrameOverhead;
     const uint8_t* p = frame + kPayload;
     switch (frame[2]) {
-        case protocol::ReplyTo(protocol::kIdentify):
-            if (payload != 6) return "";
+        case protocol::ReplyTo(protocol::kIdentify): {
+            if (payload != protocol::kIdentityPayload) return "";
+            const protocol::Identity reader = protocol::DecodeIdentity(p);
             return fmt::format(fmt::runtime(tr("ZANTOR-{} (type {}), serial {:05d}, firmware {}")),
-                               Zantor50::ModelNumberOf(Le16(p)), Le16(p), Le16(p + 2), Le16(p + 4));
+                               protocol::ModelNumberOf(reader.typeCode), reader.typeCode,
+                               reader.serialNumber, reader.firmwareVersion);
+        }
         case protocol::ReplyTo(protocol::kCardInField):
             if (payload != 1) return "";
             return p[0] == 0 ? tr("no card in the field") : tr("a card in the field");

@@ -39,6 +39,13 @@ const char* CommandName(uint8_t command) {
     }
 }
 
+Identity DecodeIdentity(const uint8_t* payload) {
+    const auto le16 = [payload](size_t at) {
+        return static_cast<uint16_t>(payload[at] | payload[at + 1] << 8);
+    };
+    return {le16(0), le16(2), le16(4)};
+}
+
 FixedRequest RequestWithoutPayload(uint8_t command) {
     FixedRequest request{0x05, 0x00, command, 0x00, 0x00};
     PutCrc(request.data(), 3);

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <array>
+#include <cstddef>
 #include <cstdint>
 
 // The facts of the reader's protocol that more than one layer needs: which
@@ -25,9 +26,21 @@ inline constexpr uint8_t kUpgradeSeal = 'y';
 inline constexpr uint8_t kUpgradeFinish = 'z';
 inline constexpr uint8_t ReplyTo(uint8_t command) { return static_cast<uint8_t>(command | 0x80); }
 
-// What a command is called in messages ("the configuration write"); the letter
-// itself for one the program does not send.
+// What a command is called in messages ("the configuration write"); "command"
+// for one the program does not send, whose letter the message shows beside it.
 const char* CommandName(uint8_t command);
+
+// What the identification reply carries, each field little-endian in this
+// order: the type code, the serial number and the firmware version.
+struct Identity {
+    uint16_t typeCode = 0;
+    uint16_t serialNumber = 0;
+    uint16_t firmwareVersion = 0;
+};
+inline constexpr size_t kIdentityPayload = 6;
+Identity DecodeIdentity(const uint8_t* payload);
+// The model number shown to the user: (type code AND 0x3FF) modulo 100.
+inline constexpr int ModelNumberOf(uint16_t typeCode) { return (typeCode & 0x3FF) % 100; }
 
 // A request without payload (M, T and the like): 05 00, the letter, and the
 // CRC-16 of those three bytes, filled in at every call.

@@ -12,15 +12,13 @@ using namespace protocol;
 
 constexpr int kTransactAttempts = 3;
 constexpr int kIdentifyAttempts = 2;
-constexpr size_t kIdentifyReplyLength = 11;
+constexpr size_t kIdentifyReplyLength = kIdentityPayload + kFrameOverhead;
 constexpr uint32_t kWriteConfigExtraMs = 100;
 
 void PutLe16(uint8_t* out, uint16_t value) {
     out[0] = static_cast<uint8_t>(value & 0xFF);
     out[1] = static_cast<uint8_t>(value >> 8);
 }
-
-uint16_t GetLe16(const uint8_t* in) { return static_cast<uint16_t>(in[0] | (in[1] << 8)); }
 
 }  // namespace
 
@@ -140,11 +138,12 @@ bool Zantor50::Identify() {
     const FixedRequest request = RequestWithoutPayload(kIdentify);
     for (int attempt = 0; attempt < kIdentifyAttempts; ++attempt) {
         WriteBytes(request.size(), request.data());
-        uint8_t reply[6];
+        uint8_t reply[kIdentityPayload];
         if (ReceiveFrame(ReplyTo(kIdentify), sizeof reply, reply, 0) == kIdentifyReplyLength) {
-            typeCode = GetLe16(reply);
-            serialNumber = GetLe16(reply + 2);
-            firmwareVersion = GetLe16(reply + 4);
+            const Identity identity = DecodeIdentity(reply);
+            typeCode = identity.typeCode;
+            serialNumber = identity.serialNumber;
+            firmwareVersion = identity.firmwareVersion;
             return true;
         }
     }

@@ -58,9 +58,7 @@ public:
     // delivers.
     size_t PollBytes(uint8_t* destination256);
 
-    // Model number shown to the user: (typeCode AND 0x3FF) modulo 100.
-    int ModelNumber() const { return ModelNumberOf(typeCode); }
-    static int ModelNumberOf(uint16_t typeCode) { return (typeCode & 0x3FF) % 100; }
+    int ModelNumber() const { return protocol::ModelNumberOf(typeCode); }
 
     // Port of the last scan hit (0: none yet) and the last identification.
     int32_t lastFoundPort = 0;
