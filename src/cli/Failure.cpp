@@ -114,13 +114,10 @@ const char* KindOf(const CommErr& error) {
     return "comm";
 }
 
-std::string HolderOf(const PortHolder& holder) {
-    std::string about = holder.pid != 0 ? fmt::format("pid {}", holder.pid) : "";
-    if (!holder.how.empty())
-        about += (about.empty() ? "" : ", ") + std::string(Tr(holder.how.c_str()));
-    const std::string program = holder.program.empty() ? Tr("another program") : holder.program;
-    return about.empty() ? program : fmt::format("{} ({})", program, about);
-}
+// DescribeHolder says "another program" through Tr.
+[[maybe_unused]] constexpr const char* kHolderWords[] = {Later("another program")};
+
+std::string HolderOf(const PortHolder& holder) { return DescribeHolder(holder, Tr); }
 
 std::string MessageOf(const CommErr& error) {
     switch (error.kind()) {

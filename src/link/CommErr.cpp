@@ -96,15 +96,17 @@ void CommErr::Describe() {
             text_ = portLabel() + " cannot be opened: the device has gone";
             break;
         case Kind::PortHeld: {
-            const PortHolder& holder = detail.holder;
-            text_ = portLabel();
-            text_ +=
-                " is in use by " + (holder.program.empty() ? "another program" : holder.program);
-            std::string about = holder.pid != 0 ? "pid " + std::to_string(holder.pid) : "";
-            if (!holder.how.empty()) about += (about.empty() ? "" : ", ") + holder.how;
-            if (!about.empty()) text_ += " (" + about + ")";
+            text_ = portLabel() + " is in use by " + DescribeHolder(detail.holder);
             break;
         }
     }
     if (!step_.empty()) text_ += ", at " + step_;
+}
+
+std::string DescribeHolder(const PortHolder& holder, const char* (*say)(const char*)) {
+    const auto words = [say](const char* english) { return say != nullptr ? say(english) : english; };
+    std::string about = holder.pid != 0 ? "pid " + std::to_string(holder.pid) : "";
+    if (!holder.how.empty()) about += (about.empty() ? "" : ", ") + std::string(words(holder.how.c_str()));
+    const std::string program = holder.program.empty() ? words("another program") : holder.program;
+    return about.empty() ? program : program + " (" + about + ")";
 }

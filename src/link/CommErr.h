@@ -17,6 +17,11 @@ std::string PortLabel(int port, const std::string& device, bool byPath);
 // which command, and whether the reader was silent, garbled, refused, or the
 // port was lost or held by another program. It is a std::runtime_error, so that
 // a handler of last resort sees its text too.
+// Who holds a port, as every message says it: "picocom (pid 1234, lock file)",
+// "another program (exclusive)". Its words go through say, so that zantor can
+// put them in its language; as they are without it.
+std::string DescribeHolder(const PortHolder& holder, const char* (*say)(const char*) = nullptr);
+
 class CommErr : public std::runtime_error {
 public:
     enum class Kind {

@@ -59,7 +59,7 @@ bool HeldByLiveEmulator(const std::string& folder, int n) {
 class FencedNumbers {
 public:
     FencedNumbers(const std::string& folder, int first) : nowhere(folder + "/.nowhere") {
-        for (int n = first; n <= comports::kLastPort && complete; ++n) {
+        for (int n = first; n <= protocol::kLastPort && complete; ++n) {
             const std::string entry = folder + "/com" + std::to_string(n);
             const std::string lock = entry + ".pid";
             const int fd = open(lock.c_str(), O_RDWR | O_CREAT | O_NOFOLLOW | O_CLOEXEC, 0600);
@@ -204,9 +204,9 @@ TEST(UserPortFolderTest, ProgramIdentifiesTheReaderThenReadsItsConfigurationAtSt
     if (lstat(folder.c_str(), &info) == 0 && !comports::IsTrustedFolder(folder)) {
         GTEST_SKIP() << folder << " is not a private folder of this user";
     }
-    int port = comports::kFirstPort;
-    while (port <= comports::kLastPort && HeldByLiveEmulator(folder, port)) ++port;
-    if (port != comports::kFirstPort) {
+    int port = protocol::kFirstPort;
+    while (port <= protocol::kLastPort && HeldByLiveEmulator(folder, port)) ++port;
+    if (port != protocol::kFirstPort) {
         GTEST_SKIP() << "the numbers below COM" << port << " in " << folder
                      << " are held by emulators that this test did not start";
     }
@@ -228,7 +228,7 @@ TEST(UserPortFolderTest, ProgramIdentifiesTheReaderThenReadsItsConfigurationAtSt
         GTEST_SKIP() << "a number above COM" << port << " in " << folder
                      << " is held by an emulator that this test did not start";
     }
-    for (int n = port + 1; n <= comports::kLastPort; ++n) {
+    for (int n = port + 1; n <= protocol::kLastPort; ++n) {
         ASSERT_EQ(comports::ResolvePort(n, folder, /*systemPorts=*/true), std::nullopt) << n;
     }
 

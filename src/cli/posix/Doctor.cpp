@@ -15,6 +15,7 @@
 
 #include "Catalogue.h"
 #include "ComPortsInternal.h"
+#include "Failure.h"
 
 namespace doctor {
 
@@ -172,7 +173,7 @@ void CheckPortTakers(const Machine& machine, std::vector<Obstacle>& found) {
 }
 
 void CheckHeldPorts(const Machine& machine, std::vector<Obstacle>& found) {
-    for (int n = comports::kFirstPort; n <= comports::kLastPort; ++n) {
+    for (int n = protocol::kFirstPort; n <= protocol::kLastPort; ++n) {
         const comports::PortDescription port = comports::DescribePort(
             n, machine.portFolder, machine.systemPorts, machine.ttyClass, machine.lockFolders);
         if (port.state != comports::PortState::Held) continue;
@@ -180,10 +181,7 @@ void CheckHeldPorts(const Machine& machine, std::vector<Obstacle>& found) {
         const std::string program =
             holder.program.empty() ? cli::Tr("another program") : holder.program;
         found.push_back(
-            {holder.pid != 0 ? cli::Say("COM{} ({}) is held by {} (pid {}, {})", n, port.device,
-                                        program, holder.pid, cli::Tr(holder.how.c_str()))
-                             : cli::Say("COM{} ({}) is held by another program ({})", n,
-                                        port.device, cli::Tr(holder.how.c_str())),
+            {cli::Say("COM{} ({}) is held by {}", n, port.device, cli::HolderOf(holder)),
              holder.pid != 0
                  ? cli::Say("close {}, or: kill {}", program, holder.pid)
                  : cli::Say("close the program that holds it (sudo fuser -v {})", port.device)});
@@ -197,7 +195,7 @@ void CheckFolders(const Machine& machine, std::vector<Obstacle>& found) {
     if (exists && !why.empty()) {
         // A folder of ours with loose permissions can be mended; anything else
         // in its place is somebody else's and goes.
-        const bool ours = S_ISDIR(st.st_mode) && st.st_uid == getuid();
+        const bool ours = S_ISDIR(st.st_mode) && st.st_uid == machine.uid;
         found.push_back(
             {cli::Say("the port folder {} is not used: {}", machine.portFolder,
                       cli::Tr(why.c_str())),

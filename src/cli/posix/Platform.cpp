@@ -78,7 +78,7 @@ int PortForDevice(const std::string& path, PortSetup& setup) {
         throw Failure(kExitUsage, fmt::format("{}: {}", path, Tr(named.refusal.c_str())));
     }
     int unused = 0;
-    for (int n = comports::kFirstPort; n <= comports::kLastPort; ++n) {
+    for (int n = protocol::kFirstPort; n <= protocol::kLastPort; ++n) {
         const std::string device = DeviceOf(n, setup);
         if (device == named.device) return n;
         if (unused == 0 && device.empty() && !comports::IsFolderEntry(n, FolderOf(setup))) {
@@ -95,7 +95,7 @@ int PortForDevice(const std::string& path, PortSetup& setup) {
 
 std::vector<PortInfo> ListPorts(const PortSetup& setup) {
     std::vector<PortInfo> ports;
-    for (int n = comports::kFirstPort; n <= comports::kLastPort; ++n) {
+    for (int n = protocol::kFirstPort; n <= protocol::kLastPort; ++n) {
         const comports::PortDescription port =
             comports::DescribePort(n, FolderOf(setup), setup.systemPorts);
         if (port.device.empty() && port.state == comports::PortState::Missing) continue;

@@ -108,7 +108,7 @@ struct NamedDevices {
 
 NamedDevices CollectNamedDevices(const std::string& folder) {
     NamedDevices named;
-    for (int n = kFirstPort; n <= kLastPort; ++n) {
+    for (int n = protocol::kFirstPort; n <= protocol::kLastPort; ++n) {
         std::string entry = EntryPath(folder, n);
         std::optional<std::string> target = ReadLinkTarget(entry);
         if (!target) continue;
@@ -278,7 +278,7 @@ bool IsFolderEntry(int n, const std::string& folder) {
 
 std::optional<std::string> ResolvePort(int n, const std::string& folder, bool systemPorts,
                                        const std::string& ttyClassDir) {
-    if (n < kFirstPort || n > kLastPort) return std::nullopt;
+    if (n < protocol::kFirstPort || n > protocol::kLastPort) return std::nullopt;
     bool trusted = IsTrustedFolder(folder);
     if (trusted && IsNamed(folder, n)) {
         std::optional<std::string> device = UsableTarget(EntryPath(folder, n));
@@ -288,7 +288,7 @@ std::optional<std::string> ResolvePort(int n, const std::string& folder, bool sy
     if (!systemPorts) return std::nullopt;
 
     size_t rank = 0;
-    for (int m = kFirstPort; m < n; ++m) {
+    for (int m = protocol::kFirstPort; m < n; ++m) {
         if (!trusted || !IsNamed(folder, m)) ++rank;
     }
     NamedDevices named = trusted ? CollectNamedDevices(folder) : NamedDevices{};

@@ -10,9 +10,6 @@
 // How COM1..COM32 map to devices on POSIX.
 namespace comports {
 
-inline constexpr int kFirstPort = protocol::kFirstPort;
-inline constexpr int kLastPort = protocol::kLastPort;
-
 // /tmp/zantor_cfg-<uid>/ for the calling user (uid from getuid()).
 std::string UserPortFolder();
 
