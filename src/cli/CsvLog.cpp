@@ -28,7 +28,7 @@ std::string CsvRow(const std::vector<std::string>& fields) {
 }  // namespace
 
 CsvLog::CsvLog(const std::string& path, const std::vector<std::string>& header)
-    : file(std::fopen(path.c_str(), "a+b")) {
+    : path(path), file(std::fopen(path.c_str(), "a+b")) {
     if (file == nullptr) {
         throw Failure(
             kExitUsage, "bad_log",
@@ -47,7 +47,13 @@ CsvLog::CsvLog(const std::string& path, const std::vector<std::string>& header)
             Say("the log {} has other columns ({}); give a new file with --log", path, first));
     }
     std::fseek(file, 0, SEEK_END);
-    if (first.empty()) WriteLocked(header);
+    if (!first.empty()) return;
+    try {
+        WriteLocked(header);
+    } catch (const Failure&) {
+        std::fclose(file);
+        throw;
+    }
 }
 
 CsvLog::~CsvLog() { std::fclose(file); }
@@ -59,8 +65,13 @@ void CsvLog::Write(const std::vector<std::string>& fields) {
 
 void CsvLog::WriteLocked(const std::vector<std::string>& fields) {
     const std::string line = CsvRow(fields);
-    std::fwrite(line.data(), 1, line.size(), file);
-    std::fflush(file);
+    const bool written = std::fwrite(line.data(), 1, line.size(), file) == line.size();
+    if (std::fflush(file) == 0 && written) return;
+    const int error = errno;
+    // The next row may find room again.
+    std::clearerr(file);
+    throw Failure(kExitUsage, "bad_log",
+                  Say("cannot write the log {}: {}", path, std::generic_category().message(error)));
 }
 
 }  // namespace cli

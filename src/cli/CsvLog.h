@@ -8,7 +8,9 @@
 namespace cli {
 
 // An append-only CSV file whose every row reaches the file before Write
-// returns, so that a crash or an interrupt loses no finished row.
+// returns, so that a crash or an interrupt loses no finished row. A row the
+// system does not take (a full disk) throws Failure (bad_log), so that the
+// caller can say so rather than lose it unseen.
 class CsvLog {
 public:
     // Opens path for appending and writes the header when the file is empty.
@@ -24,6 +26,7 @@ public:
 private:
     void WriteLocked(const std::vector<std::string>& fields);
 
+    std::string path;
     std::FILE* file = nullptr;
     std::mutex mutex;
 };
