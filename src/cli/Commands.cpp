@@ -53,10 +53,10 @@ public:
                     out.Message(Tr("upgrade: blocks acknowledged, the reader restarts"));
                 }
                 Show(Say("block {} of {}", std::min(event.step + 1, event.steps), event.steps),
-                     event.step * 60 / event.steps);
+                     event.Percent());
                 break;
             case Kind::Closing:
-                Show(Tr("reader restarting"), 60 + event.step * 40 / event.steps);
+                Show(Tr("reader restarting"), event.Percent());
                 break;
             case Kind::TransferEnded:
                 break;
@@ -112,14 +112,14 @@ void PrintChunk(Output& out, const uint8_t* bytes, size_t count) {
 
 // The identified reader as identify --json shows it.
 Json ReaderObject(const Context& context) {
-    const Zantor50& link = context.reader.Link();
-    const int n = link.OpenPortNumber();
+    const protocol::Identity reader = context.reader.Reader();
+    const int n = context.reader.Port();
     return {{"port", n},
             {"device", DeviceOf(n, context.setup)},
-            {"type", link.typeCode},
-            {"model", ModelName(link)},
-            {"serial", link.serialNumber},
-            {"firmware", link.firmwareVersion}};
+            {"type", reader.typeCode},
+            {"model", ModelName(context.reader)},
+            {"serial", reader.serialNumber},
+            {"firmware", reader.firmwareVersion}};
 }
 
 // As the Test page logs them, each reply that send knows told in words beside
@@ -149,7 +149,7 @@ Context::Context(Output& out, const PortSetup& setup)
     : out(out),
       setup(setup),
       services(MakeSerialServices(setup)),
-      reader(*services, session::AfterUpgrade::SamePort) {}
+      reader(*services, session::FindAgain::SamePort) {}
 
 void Context::Connect(int port) {
     if (reader.Connect(port)) return;
@@ -163,7 +163,9 @@ void Context::Connect(int port) {
                                      protocol::kFirstPort, protocol::kLastPort));
 }
 
-std::string ModelName(const Zantor50& link) { return fmt::format("ZANTOR-{}", link.ModelNumber()); }
+std::string ModelName(const session::ReaderSession& reader) {
+    return fmt::format("ZANTOR-{}", reader.Model());
+}
 
 std::string ReadFileOrFail(const std::string& path, const char* what) {
     const auto refuse = [&](const std::string& reason) {
@@ -225,9 +227,8 @@ int RunPorts(Output& out, const PortSetup& setup, bool json, bool probe) {
             entry["holder"] = {
                 {"pid", port.holderPid}, {"program", port.holderProgram}, {"how", port.holderHow}};
             if (!port.holderProgram.empty() || port.holderPid != 0) {
-                state += Say(" by {} (pid {}, {})",
-                             port.holderProgram.empty() ? "?" : port.holderProgram, port.holderPid,
-                             Tr(port.holderHow.c_str()));
+                state += Say(" by {}", HolderOf({port.holderPid, port.holderProgram,
+                                                 port.holderHow}));
             } else if (!port.holderHow.empty()) {
                 state += fmt::format(" ({})", Tr(port.holderHow.c_str()));
             }
@@ -237,13 +238,14 @@ int RunPorts(Output& out, const PortSetup& setup, bool json, bool probe) {
             state += Tr(": join the dialout group (sudo usermod -aG dialout $USER, log in again)");
         }
         if (found) {
-            const Zantor50& link = context->reader.Link();
-            entry["reader"] = {{"type", link.typeCode},
-                               {"model", ModelName(link)},
-                               {"serial", link.serialNumber},
-                               {"firmware", link.firmwareVersion}};
-            state += Say(", {} serial {:05d} firmware {}", ModelName(link), link.serialNumber,
-                         link.firmwareVersion);
+            const protocol::Identity reader = context->reader.Reader();
+            const std::string model = ModelName(context->reader);
+            entry["reader"] = {{"type", reader.typeCode},
+                               {"model", model},
+                               {"serial", reader.serialNumber},
+                               {"firmware", reader.firmwareVersion}};
+            state += Say(", {} serial {:05d} firmware {}", model, reader.serialNumber,
+                         reader.firmwareVersion);
         } else if (context && port.state == PortInfo::State::Free) {
             entry["reader"] = nullptr;
             state += Tr(", no reader answers");
@@ -261,14 +263,14 @@ int RunPorts(Output& out, const PortSetup& setup, bool json, bool probe) {
 
 int RunIdentify(Context& context, int port, bool json) {
     context.Connect(port);
-    const Zantor50& link = context.reader.Link();
-    const int n = link.OpenPortNumber();
+    const protocol::Identity reader = context.reader.Reader();
     if (json) {
         context.out.Line(ReaderObject(context).dump(2));
     } else {
         context.out.Line(Say("{}: {} (type {}), serial {:05d}, firmware {}",
-                             PortLabelOf(n, context.setup), ModelName(link), link.typeCode,
-                             link.serialNumber, link.firmwareVersion));
+                             PortLabelOf(context.reader.Port(), context.setup),
+                             ModelName(context.reader), reader.typeCode, reader.serialNumber,
+                             reader.firmwareVersion));
     }
     return kExitDone;
 }
@@ -316,7 +318,7 @@ int RunConfigSet(Context& context, int port, bool dryRun, const std::string& pro
     }
     context.Connect(port);
     WriteAndVerify(context.reader, record);
-    const int n = context.reader.Link().OpenPortNumber();
+    const int n = context.reader.Port();
     context.out.Line(
         context.out.Json()
             ? Json{{"port", n}, {"device", DeviceOf(n, context.setup)}, {"record", recordText}}
@@ -326,18 +328,26 @@ int RunConfigSet(Context& context, int port, bool dryRun, const std::string& pro
 }
 
 int RunUpgrade(Context& context, int port, const std::string& imagePath, bool yes) {
-    // The file is read and its header checked before any port is touched.
+    // A given file is read and checked before any port is touched; whether it
+    // is made for the reader's type can only be told once the reader is known.
     std::string file;
-    if (!imagePath.empty()) file = ReadFileOrFail(imagePath, Later("image"));
+    std::optional<upgrade::Image> given;
+    if (!imagePath.empty()) {
+        file = ReadFileOrFail(imagePath, Later("image"));
+        given = upgrade::Image(reinterpret_cast<const uint8_t*>(file.data()), file.size());
+        CheckIntact(*given);
+    }
     context.Connect(port);
-    const Zantor50& link = context.reader.Link();
+    session::ReaderSession& reader = context.reader;
+    const protocol::Identity before = reader.Reader();
+    const std::string model = ModelName(reader);
     // With --json one object tells how it ended; the text says the same.
     Json result = ReaderObject(context);
     result.erase("firmware");
-    result["firmware_before"] = link.firmwareVersion;
+    result["firmware_before"] = before.firmwareVersion;
     const auto finish = [&](const char* outcome, std::optional<uint16_t> image,
                             const std::string& text) {
-        result["firmware_after"] = link.firmwareVersion;
+        result["firmware_after"] = reader.Reader().firmwareVersion;
         result["image"] = image ? Json(*image) : Json(nullptr);
         result["result"] = outcome;
         if (context.out.Json()) {
@@ -347,37 +357,33 @@ int RunUpgrade(Context& context, int port, const std::string& imagePath, bool ye
         }
         return kExitDone;
     };
-    std::optional<upgrade::Image> given;
-    if (!imagePath.empty()) {
-        given = upgrade::Image(reinterpret_cast<const uint8_t*>(file.data()), file.size());
-    }
-    const std::optional<upgrade::Offer> candidate = CandidateImage(link, given);
-    if (!candidate) {
-        return finish(
-            "no_image", std::nullopt,
-            Say("{} (type {}): no upgrade image for this type", ModelName(link), link.typeCode));
-    }
-    CheckImage(candidate->image, link);
-    const uint16_t version = upgrade::Version(candidate->image);
-    const std::optional<upgrade::Offer> due = context.reader.UpgradeDue(candidate);
-    if (!due) {
-        if (version <= link.firmwareVersion) {
+    const session::ImageVerdict verdict = JudgeImage(reader, given);
+    const uint16_t version = verdict.imageVersion;
+    switch (verdict.kind) {
+        case session::ImageVerdict::Kind::NoImage:
+            return finish(
+                "no_image", std::nullopt,
+                Say("{} (type {}): no upgrade image for this type", model, before.typeCode));
+        case session::ImageVerdict::Kind::UpToDate:
             return finish("up_to_date", version,
-                          Say("{} serial {:05d}: firmware {} is up to date (image {})",
-                              ModelName(link), link.serialNumber, link.firmwareVersion, version));
-        }
-        return finish("stand_in", version,
-                      Say("{} serial {:05d}: the image is a stand-in, sent only to an emulator; "
-                          "give the real image with --image",
-                          ModelName(link), link.serialNumber));
+                          Say("{} serial {:05d}: firmware {} is up to date (image {})", model,
+                              before.serialNumber, before.firmwareVersion, version));
+        case session::ImageVerdict::Kind::StandInOnly:
+            return finish("stand_in", version,
+                          Say("{} serial {:05d}: the image is a stand-in, sent only to an "
+                              "emulator; give the real image with --image",
+                              model, before.serialNumber));
+        case session::ImageVerdict::Kind::WrongType:  // refused by JudgeImage
+        case session::ImageVerdict::Kind::Due:
+            break;
     }
     if (!yes) {
         if (!IsTerminal(stdin))
             throw Failure(kExitUsage, Tr("no terminal to ask: confirm with --yes"));
         context.out.Message(Say("Upgrade {} serial {:05d} on {} from firmware {} to {}? [y/N]",
-                                ModelName(link), link.serialNumber,
-                                PortNameOf(link.OpenPortNumber(), context.setup),
-                                link.firmwareVersion, version));
+                                model, before.serialNumber,
+                                PortNameOf(reader.Port(), context.setup), before.firmwareVersion,
+                                version));
         std::string answer;
         std::getline(std::cin, answer);
         // The answer is asked in the run's language; y and yes are taken in both.
@@ -390,17 +396,16 @@ int RunUpgrade(Context& context, int port, const std::string& imagePath, bool ye
     static const std::string interrupted = fmt::format(
         "zantor: {}\n", Tr("the upgrade finishes first (Ctrl-C again to stop at once)"));
     CatchInterrupts(interrupted.c_str());
-    const uint16_t before = link.firmwareVersion;
-    UpgradeAndVerify(context.reader, due->image, CommandProgress(context.out));
+    UpgradeAndVerify(reader, verdict.offer->image, CommandProgress(context.out));
     return finish("upgraded", version,
-                  Say("{} serial {:05d}: firmware {} -> {}", ModelName(link), link.serialNumber,
-                      before, link.firmwareVersion));
+                  Say("{} serial {:05d}: firmware {} -> {}", model, before.serialNumber,
+                      before.firmwareVersion, reader.Reader().firmwareVersion));
 }
 
 int RunMonitor(Context& context, int port, double durationS) {
     context.Connect(port);
     CatchInterrupts(nullptr);
-    Zantor50& link = context.reader.Link();
+    session::RawLine& line = context.reader.Raw();
     const uint64_t start = context.services->NowMs();
     const auto due = [&] {
         return durationS > 0 &&
@@ -408,9 +413,9 @@ int RunMonitor(Context& context, int port, double durationS) {
     };
     std::array<uint8_t, Zantor50::kPollSize> chunk{};
     while (Interrupts() == 0 && !due()) {
-        const size_t count = link.PollBytes(chunk.data());
+        const size_t count = line.PollBytes(chunk.data());
         if (count > 0) PrintChunk(context.out, chunk.data(), count);
-        if (link.OpenPortNumber() == 0)
+        if (!line.IsOpen())
             throw Failure(kExitComm, "port_lost", Tr("the reader has gone"));
         context.services->Sleep(kPollMs);
     }
@@ -420,7 +425,7 @@ int RunMonitor(Context& context, int port, double durationS) {
 int RunSend(Context& context, int port, const std::vector<std::string>& commands,
             const LedBuzzer& l) {
     context.Connect(port);
-    Zantor50& link = context.reader.Link();
+    session::RawLine& line = context.reader.Raw();
     // The identification's reply is behind us; what arrives now answers the commands.
     for (const std::string& command : commands) {
         if (command == "T" || command == "M") {
@@ -429,9 +434,9 @@ int RunSend(Context& context, int port, const std::vector<std::string>& commands
             PrintTraffic(context.out, "sent", request.data(), request.size(),
                          {monitor::SentLine(letter, Words(context.out))});
             if (letter == protocol::kCardInField) {
-                link.SendCardInFieldRequest();
+                line.SendCardInFieldRequest();
             } else {
-                link.SendIdentifyRequest();
+                line.SendIdentifyRequest();
             }
         } else {
             const protocol::LFrame frame = protocol::BuildLFrame(
@@ -440,12 +445,12 @@ int RunSend(Context& context, int port, const std::vector<std::string>& commands
             PrintTraffic(context.out, "sent", frame.data(), frame.size(),
                          {(context.out.Json() ? std::string("Rozkaz: ") : Tr("Command: ")) +
                           monitor::LFrameText(frame)});
-            link.SendRaw(frame);
+            line.SendRaw(frame);
         }
         context.services->Sleep(kReplyWaitMs);
         // What the identification passed over comes first, as a chunk of its own.
         std::array<uint8_t, Zantor50::kPollSize> chunk{};
-        for (size_t count = 0; (count = link.PollBytes(chunk.data())) > 0;) {
+        for (size_t count = 0; (count = line.PollBytes(chunk.data())) > 0;) {
             PrintReplies(context.out, chunk.data(), count);
         }
     }

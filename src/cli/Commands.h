@@ -28,8 +28,8 @@ struct Context {
     void Connect(int port);
 };
 
-// "ZANTOR-40"
-std::string ModelName(const Zantor50& link);
+// "ZANTOR-40": the reader identified last.
+std::string ModelName(const session::ReaderSession& reader);
 // The whole contents of a file, or Failure (bad input) naming it.
 std::string ReadFileOrFail(const std::string& path, const char* what);
 

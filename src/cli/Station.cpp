@@ -35,12 +35,6 @@ constexpr auto kGoneInterval = std::chrono::milliseconds(1000);
 constexpr int kSilentChecks = 3;
 constexpr auto kScreenInterval = std::chrono::milliseconds(100);
 
-// The result shown on the reader itself, held until it is unplugged (time 0):
-// green and one short beep, or red and a long one.
-constexpr uint8_t kShowForGood = 0;
-constexpr uint8_t kShortBeep = 0x03;
-constexpr uint8_t kLongBeep = 0xFF;
-
 const std::vector<std::string> kLogHeader = {
     "time",           "port",   "device", "model", "type_code", "serial", "firmware_before",
     "firmware_after", "record", "result", "error"};
@@ -172,8 +166,19 @@ public:
         out.Board(lines);
     }
 
-    void Record(const std::vector<std::string>& row, ExitCode code) {
-        if (log != nullptr) log->Write(row);
+    // Counts the reader and logs its row. A row the log does not take fails
+    // the reader's result with the reason, so that nobody takes it for logged.
+    void Record(const std::vector<std::string>& row, ExitCode& code, const char*& kind,
+                std::string& error) {
+        if (log != nullptr) {
+            try {
+                log->Write(row);
+            } catch (const Failure& failure) {
+                code = failure.code;
+                kind = failure.kind;
+                error = failure.what();
+            }
+        }
         const std::lock_guard lock(mutex);
         ++readers;
         if (code != kExitDone) {
@@ -238,12 +243,10 @@ session::UpgradeEvents BoardProgress(Shared& shared, int port, const std::string
         using Kind = session::UpgradeEvent::Kind;
         std::string detail;
         if (event.kind == Kind::BlockAcknowledged) {
-            detail =
-                fmt::format("{}  {:3d} %  block {} of {}", reader, event.step * 60 / event.steps,
-                            std::min(event.step + 1, event.steps), event.steps);
+            detail = fmt::format("{}  {:3d} %  block {} of {}", reader, event.Percent(),
+                                 std::min(event.step + 1, event.steps), event.steps);
         } else if (event.kind == Kind::Closing) {
-            detail =
-                fmt::format("{}  {:3d} %  restarting", reader, 60 + event.step * 40 / event.steps);
+            detail = fmt::format("{}  {:3d} %  restarting", reader, event.Percent());
         } else {
             return;
         }
@@ -253,9 +256,6 @@ session::UpgradeEvents BoardProgress(Shared& shared, int port, const std::string
         });
     };
 }
-
-// Who holds a port, for its line: "picocom (pid 1234, lock file)".
-std::string HolderText(const CommErr& error) { return HolderOf(error.holder()); }
 
 // One port: looks for a reader, provisions it, waits until it has gone.
 class Worker {
@@ -269,8 +269,7 @@ public:
           image(image),
           port(port),
           services(MakeSerialServices(setup)),
-          reader(*services, session::AfterUpgrade::SamePort),
-          link(reader.Link()) {}
+          reader(*services, session::FindAgain::SamePort) {}
 
     void Run() {
         while (!shared.Stopping()) {
@@ -316,7 +315,7 @@ private:
                 if (held) {
                     const PortHolder& holder = error.holder();
                     shared.Event(
-                        port, "in_use", Say("in use by {}", HolderText(error)),
+                        port, "in_use", Say("in use by {}", HolderOf(error.holder())),
                         {{"device", DeviceOf(port, setup)},
                          {"program", holder.program.empty() ? Json() : Json(holder.program)},
                          {"pid", holder.pid != 0 ? Json(holder.pid) : Json()},
@@ -331,15 +330,17 @@ private:
                 view.activity = held                                          ? Later("in use")
                                 : error.kind() == CommErr::Kind::NotPermitted ? Later("no access")
                                                                               : Later("gone");
-                view.detail = held ? HolderText(error) : text;
+                view.detail = held ? HolderOf(error.holder()) : text;
             });
             return false;
         }
     }
 
     void Provision() {
-        const std::string name = fmt::format("{} {:05d}", ModelName(link), link.serialNumber);
-        const uint16_t before = link.firmwareVersion;
+        const protocol::Identity identified = reader.Reader();
+        const std::string model = ModelName(reader);
+        const std::string name = fmt::format("{} {:05d}", model, identified.serialNumber);
+        const uint16_t before = identified.firmwareVersion;
         const std::string device = DeviceOf(port, setup);
         shared.Show(port, [&](PortView& view) {
             view.activity = Later("writing");
@@ -349,25 +350,30 @@ private:
         });
         shared.Event(port, "identified", Say("{} firmware {}: identified", name, before),
                      {{"device", device},
-                      {"type", link.typeCode},
-                      {"model", ModelName(link)},
-                      {"serial", link.serialNumber},
+                      {"type", identified.typeCode},
+                      {"model", model},
+                      {"serial", identified.serialNumber},
                       {"firmware", before}});
         ExitCode code = kExitDone;
         const char* kind = "";
         std::string error;
+        const auto fail = [&](const CommErr& failure) {
+            code = ExitCodeOf(failure);
+            kind = KindOf(failure);
+            error = MessageOf(failure);
+            reader.Close();
+        };
         try {
-            std::optional<upgrade::Offer> due;
             if (options.upgrade || image) {
-                const std::optional<upgrade::Offer> candidate = CandidateImage(link, image);
-                if (candidate) CheckImage(candidate->image, link);
-                due = reader.UpgradeDue(candidate);
-            }
-            if (due) {
-                const uint16_t version = upgrade::Version(due->image);
-                shared.Event(port, "upgrading", Say("{}: upgrading to firmware {}", name, version),
-                             {{"serial", link.serialNumber}, {"image", version}});
-                UpgradeAndVerify(reader, due->image, BoardProgress(shared, port, name));
+                const session::ImageVerdict verdict = JudgeImage(reader, image);
+                if (verdict.kind == session::ImageVerdict::Kind::Due) {
+                    shared.Event(port, "upgrading",
+                                 Say("{}: upgrading to firmware {}", name, verdict.imageVersion),
+                                 {{"serial", identified.serialNumber},
+                                  {"image", verdict.imageVersion}});
+                    UpgradeAndVerify(reader, verdict.offer->image,
+                                     BoardProgress(shared, port, name));
+                }
             }
             shared.Show(port, [&](PortView& view) {
                 view.activity = Later("writing");
@@ -379,32 +385,42 @@ private:
             kind = failure.kind;
             error = failure.what();
         } catch (const CommErr& failure) {
-            code = ExitCodeOf(failure);
-            kind = KindOf(failure);
-            error = MessageOf(failure);
-            reader.Close();
+            fail(failure);
         }
-        ShowOnReader(code == kExitDone);
+        // The result on the reader itself; a reader that cannot be reached is
+        // shown nothing. Without its acknowledgement no green light was seen,
+        // so a success that the reader does not show fails with the reason.
+        if (reader.Port() != 0) {
+            try {
+                reader.ShowResult(code == kExitDone);
+            } catch (const CommErr& failure) {
+                if (code == kExitDone) {
+                    fail(failure);
+                } else {
+                    reader.Close();
+                }
+            }
+        }
         // The row is the reader's when it is done with.
-        const std::string finished = IsoTimeNow(false);
+        const uint16_t after = reader.Reader().firmwareVersion;
         const std::string recordText = HexBytes(record.data(), record.size());
-        const char* outcome = code == kExitDone ? "ok" : "failed";
-        shared.Record({finished, PortNameOf(port, setup), device, ModelName(link),
-                       std::to_string(link.typeCode), fmt::format("{:05d}", link.serialNumber),
-                       std::to_string(before), std::to_string(link.firmwareVersion), recordText,
-                       outcome, error},
-                      code);
+        const auto outcome = [&code] { return code == kExitDone ? "ok" : "failed"; };
+        shared.Record({IsoTimeNow(false), PortNameOf(port, setup), device, model,
+                       std::to_string(identified.typeCode),
+                       fmt::format("{:05d}", identified.serialNumber), std::to_string(before),
+                       std::to_string(after), recordText, outcome(), error},
+                      code, kind, error);
         const std::string result =
             code == kExitDone ? Tr("OK") : fmt::format("{}: {}", Tr("FAILED"), error);
         shared.Event(port, "result", fmt::format("{}: {}", name, result),
                      {{"device", device},
-                      {"type", link.typeCode},
-                      {"model", ModelName(link)},
-                      {"serial", link.serialNumber},
+                      {"type", identified.typeCode},
+                      {"model", model},
+                      {"serial", identified.serialNumber},
                       {"firmware_before", before},
-                      {"firmware_after", link.firmwareVersion},
+                      {"firmware_after", after},
                       {"record", recordText},
-                      {"result", outcome},
+                      {"result", outcome()},
                       {"exit_code", static_cast<int>(code)},
                       {"kind", code == kExitDone ? Json(nullptr) : Json(kind)},
                       {"error", error}});
@@ -416,37 +432,32 @@ private:
         });
     }
 
-    void ShowOnReader(bool success) {
-        if (link.OpenPortNumber() == 0) return;
-        link.SendRaw(protocol::BuildLFrame(success, !success, kShowForGood,
-                                           success ? kShortBeep : kLongBeep));
-        // The reader's acknowledgement shows that the frame has arrived before
-        // the port may be closed, which discards whatever is still queued.
-        uint8_t status = 0;
-        link.ReceiveFrame(protocol::ReplyTo(protocol::kLeds), 1, &status, 0);
-    }
-
     // The reader is asked, on its own port, whether it is still there. A port
     // that has lost its device, or another serial number (swapped meanwhile),
     // means at once that it has gone; silence only when it lasts, because a
     // reply that comes late on a busy machine is no removal.
     void WaitUntilGone() {
-        const uint16_t serial = link.serialNumber;
-        const uint16_t type = link.typeCode;
+        const protocol::Identity provisioned = reader.Reader();
         int silent = 0;
         while (!shared.Pause(kGoneInterval)) {
-            if (!link.SelectPort(port)) break;
-            if (!link.Identify()) {
-                link.ClosePort();
+            const session::Presence presence = reader.LookAgain();
+            if (presence == session::Presence::PortGone) break;
+            if (presence == session::Presence::Silent) {
+                reader.Close();
                 if (++silent < kSilentChecks) continue;
                 break;
             }
-            if (link.serialNumber != serial || link.typeCode != type) break;
+            const protocol::Identity now = reader.Reader();
+            if (now.serialNumber != provisioned.serialNumber ||
+                now.typeCode != provisioned.typeCode) {
+                break;
+            }
             silent = 0;
+            // What it sent unasked (a card held to it) is nobody's here.
             std::array<uint8_t, Zantor50::kPollSize> unread{};
-            link.PollBytes(unread.data());
+            reader.Raw().PollBytes(unread.data());
         }
-        link.ClosePort();
+        reader.Close();
         if (!shared.Stopping()) shared.Event(port, "removed", Tr("reader removed"));
     }
 
@@ -458,7 +469,6 @@ private:
     int port;
     std::unique_ptr<SerialServices> services;
     session::ReaderSession reader;
-    Zantor50& link;
     // How the last look found the port refused; none when it opened.
     std::optional<CommErr::Kind> refusedBefore;
 };

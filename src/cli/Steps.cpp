@@ -8,12 +8,6 @@
 
 namespace cli {
 
-std::optional<upgrade::Offer> CandidateImage(const Zantor50& link,
-                                             std::optional<upgrade::Image> given) {
-    if (given) return upgrade::Offer{*given, ""};
-    return upgrade::BuiltInImageFor(link.typeCode);
-}
-
 void CheckIntact(upgrade::Image image) {
     if (!upgrade::IsIntact(image)) {
         throw Failure(kExitBadInput, "bad_image",
@@ -21,15 +15,18 @@ void CheckIntact(upgrade::Image image) {
     }
 }
 
-void CheckImage(upgrade::Image image, const Zantor50& link) {
-    CheckIntact(image);
-    // A file for another type would leave the reader without working firmware.
-    const uint16_t imageType = upgrade::TypeCode(image);
-    if (imageType != link.typeCode) {
+session::ImageVerdict JudgeImage(const session::ReaderSession& reader,
+                                 std::optional<upgrade::Image> given) {
+    const session::ImageVerdict verdict =
+        reader.Judge(given ? std::optional(upgrade::Offer{*given, ""})
+                           : upgrade::BuiltInImageFor(reader.Reader().typeCode));
+    if (verdict.offer) CheckIntact(verdict.offer->image);
+    if (verdict.kind == session::ImageVerdict::Kind::WrongType) {
         throw Failure(kExitBadInput, "bad_image",
-                      Say("the image is for reader type {}, the reader is of type {}", imageType,
-                          link.typeCode));
+                      Say("the image is for reader type {}, the reader is of type {}",
+                          verdict.imageType, verdict.readerType));
     }
+    return verdict;
 }
 
 void UpgradeAndVerify(session::ReaderSession& reader, upgrade::Image image,
@@ -37,7 +34,7 @@ void UpgradeAndVerify(session::ReaderSession& reader, upgrade::Image image,
     if (!reader.Upgrade(image, events)) {
         throw Failure(kExitVerify, Tr("the reader did not answer after the upgrade"));
     }
-    const uint16_t firmware = reader.Link().firmwareVersion;
+    const uint16_t firmware = reader.Reader().firmwareVersion;
     if (firmware != upgrade::Version(image)) {
         throw Failure(kExitVerify, Say("after the upgrade the reader reports firmware {}, not {}",
                                        firmware, upgrade::Version(image)));

@@ -9,16 +9,13 @@
 // ending in Failure when its result cannot be trusted.
 namespace cli {
 
-// The image for the identified reader: the given one, else the built-in one for
-// its type; nothing when there is neither.
-std::optional<upgrade::Offer> CandidateImage(const Zantor50& link,
-                                             std::optional<upgrade::Image> given);
-
 // Refuses (bad input) an image that fails the integrity check.
 void CheckIntact(upgrade::Image image);
-// Refuses (bad input) an image that fails the integrity check or is made for
-// another type of reader than the one identified.
-void CheckImage(upgrade::Image image, const Zantor50& link);
+// The verdict on the image for the identified reader: the given one, else the
+// built-in one for its type. Refuses (bad input) an image that fails the
+// integrity check or is made for another type of reader.
+session::ImageVerdict JudgeImage(const session::ReaderSession& reader,
+                                 std::optional<upgrade::Image> given);
 
 // Upgrades the reader and checks that it then reports the image's version.
 void UpgradeAndVerify(session::ReaderSession& reader, upgrade::Image image,

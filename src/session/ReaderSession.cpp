@@ -13,12 +13,44 @@ constexpr uint32_t kSealAllowanceMs = 1000;
 constexpr uint32_t kFinishAllowanceMs = 200;
 constexpr uint32_t kClosingStepMs = 100;
 
+// The result shown on the reader, held until it is unplugged (time 0).
+constexpr uint8_t kShowForGood = 0;
+constexpr uint8_t kShortBeep = 0x03;
+constexpr uint8_t kLongBeep = 0xFF;
+
+// The blocks take the first 60 % of an upgrade, the restart the rest.
+constexpr int kBlocksPercent = 60;
+
 }  // namespace
 
-ReaderSession::ReaderSession(SerialServices& services, AfterUpgrade afterUpgrade)
-    : services(services), afterUpgrade(afterUpgrade), link(services) {}
+int UpgradeEvent::Percent() const {
+    // An image may hold no blocks at all: that phase is then done.
+    const auto share = [this](int from, int to) {
+        return steps > 0 ? from + step * (to - from) / steps : to;
+    };
+    switch (kind) {
+        case Kind::BlocksBegin:
+            return 0;
+        case Kind::BlockAcknowledged:
+            return share(0, kBlocksPercent);
+        case Kind::Closing:
+            return share(kBlocksPercent, 100);
+        case Kind::TransferEnded:
+            break;
+    }
+    return 100;
+}
+
+ReaderSession::ReaderSession(SerialServices& services, FindAgain rule)
+    : services(services), rule(rule), link(services) {}
 
 bool ReaderSession::Connect(int port) {
+    const bool found = IdentifyOn(port);
+    if (found) ownPort = link.OpenPortNumber();
+    return found;
+}
+
+bool ReaderSession::IdentifyOn(int port) {
     if (port == 0) return link.FindReader(protocol::kSearchHighestPort);
     if (!link.SelectPort(port)) {
         // A port that is there but cannot be opened is no absent reader: the
@@ -42,18 +74,47 @@ bool ReaderSession::Connect(int port) {
 
 void ReaderSession::Close() { link.ClosePort(); }
 
-std::optional<upgrade::Offer> ReaderSession::UpgradeDue(
-    const std::optional<upgrade::Offer>& candidate) const {
-    return upgrade::UpgradeDue(candidate, link.firmwareVersion, link.OnStandInLine());
+Presence ReaderSession::LookAgain() {
+    if (rule == FindAgain::Search) {
+        if (!link.FindReader(protocol::kSearchHighestPort)) return Presence::Silent;
+        ownPort = link.OpenPortNumber();
+        return Presence::Answered;
+    }
+    if (!link.SelectPort(ownPort)) return Presence::PortGone;
+    return link.Identify() ? Presence::Answered : Presence::Silent;
+}
+
+protocol::Identity ReaderSession::Reader() const {
+    return {link.typeCode, link.serialNumber, link.firmwareVersion};
+}
+
+ImageVerdict ReaderSession::Judge(const std::optional<upgrade::Offer>& candidate) const {
+    using Kind = ImageVerdict::Kind;
+    ImageVerdict verdict;
+    verdict.readerType = link.typeCode;
+    verdict.firmwareVersion = link.firmwareVersion;
+    if (!candidate) return verdict;
+    const upgrade::Image image = candidate->image;
+    verdict.offer = candidate;
+    verdict.intact = upgrade::IsIntact(image);
+    verdict.imageType = upgrade::TypeCode(image);
+    verdict.imageVersion = upgrade::Version(image);
+    // A file for another type would leave the reader without working firmware.
+    if (verdict.imageType != verdict.readerType) {
+        verdict.kind = Kind::WrongType;
+    } else if (verdict.imageVersion <= verdict.firmwareVersion) {
+        verdict.kind = Kind::UpToDate;
+    } else if (!upgrade::UpgradeDue(candidate, link.firmwareVersion, link.OnStandInLine())) {
+        verdict.kind = Kind::StandInOnly;
+    } else {
+        verdict.kind = Kind::Due;
+    }
+    return verdict;
 }
 
 bool ReaderSession::Upgrade(upgrade::Image image, const UpgradeEvents& events) {
-    const int port = link.OpenPortNumber();
     Transfer(image, events);
-    if (afterUpgrade == AfterUpgrade::Search) {
-        return link.FindReader(protocol::kSearchHighestPort);
-    }
-    return link.SelectPort(port) && link.Identify();
+    return LookAgain() == Presence::Answered;
 }
 
 void ReaderSession::Transfer(upgrade::Image image, const UpgradeEvents& events) {
@@ -100,6 +161,13 @@ void ReaderSession::Write(const ReaderConfig& record) { link.WriteConfig(record)
 ReaderConfig ReaderSession::WriteAndReadBack(const ReaderConfig& record) {
     Write(record);
     return Read();
+}
+
+void ReaderSession::ShowResult(bool success) {
+    const protocol::LFrame frame = protocol::BuildLFrame(success, !success, kShowForGood,
+                                                         success ? kShortBeep : kLongBeep);
+    // The payload of the frame the Test page sends for the same choices.
+    link.TransactStatus(protocol::kLeds, 3, frame.data() + 3, 0);
 }
 
 }  // namespace session

@@ -57,7 +57,7 @@ TMainWin::TMainWin(SerialServices& services, Dialogs& dialogs, QWidget* parent)
       ui(std::make_unique<Ui::MainWin>()),
       services(services),
       dialogs(dialogs),
-      session(services, session::AfterUpgrade::Search),
+      session(services, session::FindAgain::Search),
       timer(this),
       imageSource(upgrade::BuiltInImageFor) {
     ui->setupUi(this);
@@ -76,7 +76,7 @@ TMainWin::TMainWin(SerialServices& services, Dialogs& dialogs, QWidget* parent)
     }
     ConnectHandlers();
     // A scan over many ports keeps the window drawn.
-    session.Link().betweenPorts = busydisplay::Serve;
+    session.BetweenPorts(busydisplay::Serve);
     // The L frame and its text follow the L controls from the start, so that
     // "Wyślij" sends what the page shows even before the user changes anything.
     RozkLShow();
@@ -180,11 +180,11 @@ bool TMainWin::CheckReader() {
 }
 
 void TMainWin::ShowReaderState(bool connected) {
-    const Zantor50& link = session.Link();
+    const protocol::Identity reader = session.Reader();
     ui->RdLbl->setText(
         connected ? QString::asprintf(qUtf8Printable(tr("Czytnik Zantor-%d, Nr: %05d (soft: %d)")),
-                                      link.ModelNumber(), int{link.serialNumber},
-                                      int{link.firmwareVersion})
+                                      session.Model(), int{reader.serialNumber},
+                                      int{reader.firmwareVersion})
                   : tr("Nie podłączony żaden czytnik."));
     SetEnabled({ui->BinRGrp, ui->FormatRGrp, ui->NrSizeRGrp, ui->CrLfChkBx, ui->StxEtxChkBx,
                 ui->WiegSizeRGrp, ui->WiegOrderRGrp, ui->WiegNoParBitChkBx},

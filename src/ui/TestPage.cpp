@@ -74,7 +74,7 @@ void TMainWin::TimerTimer() {
     // A tick served while an exchange runs would read in the middle of it.
     if (busydisplay::Serving()) return;
     std::array<uint8_t, Zantor50::kPollSize> chunk{};
-    const size_t count = session.Link().PollBytes(chunk.data());
+    const size_t count = session.Raw().PollBytes(chunk.data());
     if (count == 0) return;
     // Checked once per chunk before it is logged, so the log may run past the
     // limit until the next chunk arrives.
@@ -97,14 +97,14 @@ void TMainWin::RozkTBtnClick() {
     const BusyScope scope(busy);
     if (!scope.Entered() || !CheckReader()) return;
     LogLine(QString::fromStdString(monitor::SentLine(protocol::kCardInField, LogWords())));
-    session.Link().SendCardInFieldRequest();
+    session.Raw().SendCardInFieldRequest();
 }
 
 void TMainWin::RozkMBtnClick() {
     const BusyScope scope(busy);
     if (!scope.Entered() || !CheckReader()) return;
     LogLine(QString::fromStdString(monitor::SentLine(protocol::kIdentify, LogWords())));
-    session.Link().SendIdentifyRequest();
+    session.Raw().SendIdentifyRequest();
 }
 
 void TMainWin::RozkLShow() {
@@ -122,5 +122,5 @@ void TMainWin::RozkLBtnClick() {
     const BusyScope scope(busy);
     if (!scope.Entered() || !CheckReader()) return;
     LogLine(tr("Rozkaz: ") + ui->RozkLEdt->text());
-    session.Link().SendRaw(lFrame);
+    session.Raw().SendRaw(lFrame);
 }

@@ -1,4 +1,5 @@
 #include <QString>
+#include <algorithm>
 
 #include "Dialogs.h"
 #include "MainWin.h"
@@ -7,21 +8,21 @@
 
 namespace {
 
+// Where the bar stands at the first of the restart's waits; the last one
+// brings it to 100.
 constexpr int kClosingFirstPosition = 60;
-constexpr int kClosingPositionStep = 2;
 
 }  // namespace
 
 bool TMainWin::OfferUpgrade() {
-    const std::optional<upgrade::Offer> offer =
-        session.UpgradeDue(imageSource(session.Link().typeCode));
-    if (!offer) return false;
-    const upgrade::Image image = offer->image;
+    const session::ImageVerdict verdict = session.Judge(imageSource(session.Reader().typeCode));
+    if (verdict.kind != session::ImageVerdict::Kind::Due) return false;
+    const upgrade::Offer& offer = *verdict.offer;
 
     // No poll may read the port from the question to the end, however it ends.
     timer.stop();
     const ScopeExit restartTimer([this] { timer.start(); });
-    if (!dialogs.AskYesNo(QString::fromUtf8(offer->caption),
+    if (!dialogs.AskYesNo(QString::fromUtf8(offer.caption),
                           tr("    Czytnik zawiera nieaktualne oprogramowanie.\n"
                              "    Niektóre ustawienia konfiguracji nie będą\n"
                              "    prawidłowow realizowane.\n"
@@ -29,13 +30,14 @@ bool TMainWin::OfferUpgrade() {
                              "    Wykonać upgrade oprogramowania czytnika?"))) {
         return false;
     }
-    if (!upgrade::IsIntact(image)) {
+    if (!verdict.intact) {
         dialogs.ShowMessage(tr("Błąd pliku upgrade."));
         return false;
     }
 
-    // The bar runs over the blocks at N of N * 100 / 60, then from 60 to 100 while
-    // the reader restarts; the window is hidden again however the transfer ends.
+    // The bar runs over the blocks at N of N * 100 / 60, then from 60 to 100 in
+    // even steps while the reader restarts, one at the end of each wait; the
+    // window is hidden again however the transfer ends.
     Q_ASSERT(workWin != nullptr);
     TWorkWin& window = *workWin;
     const QString loading = tr("Ładowanie nowej wersji oprogramowania");
@@ -54,7 +56,8 @@ bool TMainWin::OfferUpgrade() {
                     window.SetMaximum(100);
                 } else {
                     window.SetPosition(kClosingFirstPosition +
-                                       (event.step - 1) * kClosingPositionStep);
+                                       (event.step - 1) * (100 - kClosingFirstPosition) /
+                                           std::max(event.steps - 1, 1));
                 }
                 break;
             case Kind::TransferEnded:
@@ -64,6 +67,6 @@ bool TMainWin::OfferUpgrade() {
     };
     // The new firmware reports its version; a reader that stays silent keeps the
     // values from before, and the upgrade counts as done all the same.
-    session.Upgrade(image, showProgress);
+    session.Upgrade(offer.image, showProgress);
     return true;
 }

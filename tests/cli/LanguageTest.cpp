@@ -79,7 +79,7 @@ TEST(LanguageTest, EveryFailureKindInBothLanguages) {
         return std::nullopt;
     };
     services.AttachReader(1, reader);
-    session::ReaderSession session(services, session::AfterUpgrade::SamePort);
+    session::ReaderSession session(services, session::FindAgain::SamePort);
     ASSERT_TRUE(session.Connect(1));
     const Row rows[] = {
         {"usage", 2, [&] { cli::PortOf("COM33", setup); },

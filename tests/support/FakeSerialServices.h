@@ -27,7 +27,7 @@ public:
     uint32_t replyDelayMs = 2;
     // Requests still to be ignored (0: answer everything).
     int ignoreRequests = 0;
-    // Status answered to a command ('C', 'Z', 'Y', 'y', 'z'); 0 unless set.
+    // Status answered to a command ('C', 'Z', 'Y', 'y', 'z', 'L'); 0 unless set.
     std::map<uint8_t, uint8_t> statusFor;
     // When set, decides the reply bytes of a request instead of the defaults;
     // std::nullopt falls back to the defaults, an empty vector is silence.
