@@ -5,6 +5,7 @@
 #include "CardFormat.h"
 #include "Crc.h"
 #include "Frame.h"
+#include "Protocol.h"
 
 namespace {
 
@@ -171,7 +172,7 @@ Response ReaderState::OnFrame(const std::vector<uint8_t>& frame, int64_t at) {
     }
     if (!options.beforeReply.empty()) response.sends.push_back({options.beforeReply, notBefore});
     response.sends.push_back(
-        {BuildFrame(static_cast<uint8_t>(command | kReplyBit), payload->data(), payload->size()),
+        {BuildFrame(protocol::ReplyTo(command), payload->data(), payload->size()),
          notBefore});
     return response;
 }

@@ -10,7 +10,6 @@ inline constexpr size_t kFrameOverhead = 5;
 inline constexpr size_t kMaxRequestPayload = 536;
 inline constexpr size_t kMinReplyLength = 5;
 inline constexpr size_t kMaxReplyLength = 32;
-inline constexpr uint8_t kReplyBit = 0x80;
 
 // Builds a complete frame around the payload.
 std::vector<uint8_t> BuildFrame(uint8_t command, const uint8_t* payload, size_t size);

@@ -72,6 +72,7 @@ struct Interleaving {
     Bytes beforeRequest;  // arrived while the port settled after opening
     Bytes beforeReply;    // sent by the reader just before the reply it answers
     int ignored;          // requests the reader ignores first
+    Bytes afterReply = {};  // sent right after the reply
 };
 
 class IdentifyAmid : public LinkTest, public testing::WithParamInterface<Interleaving> {};
@@ -80,7 +81,8 @@ TEST_P(IdentifyAmid, FindsTheReplyAndLeavesTheRestToThePoll) {
     FakeReader reader;
     reader.ignoreRequests = GetParam().ignored;
     reader.script = [&](const Bytes& request) {
-        return std::optional<Bytes>(Concat({GetParam().beforeReply, reader.Answer(request)}));
+        return std::optional<Bytes>(
+            Concat({GetParam().beforeReply, reader.Answer(request), GetParam().afterReply}));
     };
     fake.AttachReader(1, reader);
     fake.Feed(1, GetParam().beforeRequest, 40);
@@ -91,7 +93,7 @@ TEST_P(IdentifyAmid, FindsTheReplyAndLeavesTheRestToThePoll) {
     uint8_t polled[256];
     const size_t count = link.PollBytes(polled);
     EXPECT_EQ(Bytes(polled, polled + count),
-              Concat({GetParam().beforeRequest, GetParam().beforeReply}));
+              Concat({GetParam().beforeRequest, GetParam().beforeReply, GetParam().afterReply}));
 }
 
 INSTANTIATE_TEST_SUITE_P(
@@ -105,6 +107,8 @@ INSTANTIATE_TEST_SUITE_P(
                     Interleaving{"lengthThirtyThree", {}, {0x21, 0x00}, 0},
                     Interleaving{"highByteSet", {}, {0x0B, 0x01}, 0},
                     Interleaving{"strayLength", {}, {0x20, 0x00}, 0},
+                    // Read with the reply, as the stray length asked for more.
+                    Interleaving{"strayLengthThenCard", {}, {0x20, 0x00}, 0, kCardText},
                     Interleaving{"badChecksum", {}, {0x06, 0x00, 0xC3, 0x00, 0x50, 0x5D}, 0},
                     Interleaving{"endOfAReply", {0x07, 0x00, 0xCD, 0x88}, {}, 0}),
     [](const auto& info) { return std::string(info.param.name); });
@@ -293,6 +297,23 @@ TEST_F(LinkTest, PollBytesTakesAtMost256AndLeavesTheRest) {
     EXPECT_EQ(link.PollBytes(buffer), 44u);
     EXPECT_EQ(buffer[0], 0);  // 300 wraps to 0 at byte 256
     EXPECT_EQ(buffer[43], 43);
+}
+
+TEST_F(LinkTest, BytesAReceptionPassesOverAreKeptOnlyUpToOnePoll) {
+    OpenQuietly(1);
+    Bytes junk(400);  // every length field in it is impossible
+    for (size_t i = 0; i < junk.size(); ++i) junk[i] = static_cast<uint8_t>(0x80 + i % 100);
+    fake.Feed(1, junk);
+    uint8_t unused[1];
+    EXPECT_EQ(link.ReceiveFrame(0xCD, 1, unused, 0), 0u);
+    Bytes polled;
+    uint8_t buffer[256];
+    for (size_t count = 0; (count = link.PollBytes(buffer)) > 0;) {
+        polled.insert(polled.end(), buffer, buffer + count);
+    }
+    // The latest bytes, up to where the port takes over; the oldest are gone.
+    ASSERT_LT(polled.size(), junk.size());
+    EXPECT_EQ(polled, Bytes(junk.end() - static_cast<ptrdiff_t>(polled.size()), junk.end()));
 }
 
 TEST_F(LinkTest, PollBytesStopsAtTheFirstPauseLongerThanAByteTimeout) {

@@ -1,0 +1,185 @@
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <iterator>
+#include <string>
+
+#include "FakeSerialServices.h"
+#include "ReaderSession.h"
+
+namespace {
+
+using session::FindAgain;
+using session::ImageVerdict;
+using session::Presence;
+using session::ReaderSession;
+using session::UpgradeEvent;
+
+// An image of the upgrade layout: type (most significant byte first), version,
+// block count, then the blocks and the record table, all filler.
+Bytes MakeImage(uint16_t type, uint16_t version, uint16_t blocks, const char* mark = "RELEASE!") {
+    Bytes image(upgrade::kHeaderSize + upgrade::kBlockSize * blocks + upgrade::kTableSize, 0x5A);
+    const uint8_t header[] = {static_cast<uint8_t>(type >> 8), static_cast<uint8_t>(type & 0xFF),
+                              static_cast<uint8_t>(version & 0xFF), static_cast<uint8_t>(version >> 8),
+                              static_cast<uint8_t>(blocks & 0xFF), static_cast<uint8_t>(blocks >> 8),
+                              0, 0};
+    std::copy(std::begin(header), std::end(header), image.begin());
+    std::copy(mark, mark + 8, image.begin() + 8);
+    return image;
+}
+
+// Readers of serial numbers 1 and 2 on COM2 and COM3; the first is connected.
+struct TwoReaders {
+    FakeSerialServices fake;
+    FakeReader first;
+    FakeReader second;
+    ReaderSession session;
+
+    explicit TwoReaders(FindAgain rule) : session(fake, rule) {
+        first.serialNumber = 1;
+        second.serialNumber = 2;
+        fake.AttachReader(2, first);
+        fake.AttachReader(3, second);
+        EXPECT_TRUE(session.Connect(2));
+    }
+};
+
+// The window searches every port again; zantor and the station only their
+// own, where a silent reader is no licence to take another port's.
+TEST(SessionTest, LooksForTheReaderAgainByItsRule) {
+    for (const auto& [rule, presence, serial] :
+         {std::tuple{FindAgain::Search, Presence::Answered, 2},
+          std::tuple{FindAgain::SamePort, Presence::Silent, 1}}) {
+        TwoReaders readers(rule);
+        readers.first.ignoreRequests = 1000;
+        EXPECT_EQ(readers.session.LookAgain(), presence);
+        EXPECT_EQ(readers.session.Reader().serialNumber, serial);
+        EXPECT_EQ(readers.fake.IsOpen(3), rule == FindAgain::Search);
+    }
+}
+
+TEST(SessionTest, APortWhereNothingAnswersIsClosedAgain) {
+    FakeSerialServices fake;
+    fake.AddPort(4);
+    ReaderSession session(fake, FindAgain::SamePort);
+    EXPECT_FALSE(session.Connect(4));
+    EXPECT_FALSE(fake.IsOpen(4));
+    EXPECT_EQ(session.Port(), 0);
+}
+
+struct VerdictRow {
+    const char* name;
+    bool given;
+    uint16_t type;
+    uint16_t version;
+    const char* mark;
+    bool standInLine;
+    ImageVerdict::Kind kind;
+};
+
+TEST(SessionTest, JudgesTheImageForTheIdentifiedReader) {
+    using Kind = ImageVerdict::Kind;
+    const VerdictRow rows[] = {
+        {"no image", false, 1064, 8, "RELEASE!", false, Kind::NoImage},
+        {"another type", true, 2098, 8, "RELEASE!", false, Kind::WrongType},
+        {"same version", true, 1064, 7, "RELEASE!", false, Kind::UpToDate},
+        {"stand-in on a device", true, 1064, 8, "STAND-IN", false, Kind::StandInOnly},
+        {"stand-in on a stand-in line", true, 1064, 8, "STAND-IN", true, Kind::Due},
+        {"newer", true, 1064, 8, "RELEASE!", false, Kind::Due},
+    };
+    for (const VerdictRow& row : rows) {
+        SCOPED_TRACE(row.name);
+        FakeSerialServices fake;
+        FakeReader reader;  // type 1064, firmware 7
+        fake.AttachReader(1, reader);
+        if (row.standInLine) fake.MakeStandInLine(1);
+        ReaderSession session(fake, FindAgain::SamePort);
+        ASSERT_TRUE(session.Connect(1));
+        const Bytes image = MakeImage(row.type, row.version, 1, row.mark);
+        const ImageVerdict verdict =
+            session.Judge(row.given ? std::optional(upgrade::Offer{image, ""}) : std::nullopt);
+        EXPECT_EQ(verdict.kind, row.kind);
+        EXPECT_EQ(verdict.intact, row.given);
+        EXPECT_EQ(verdict.firmwareVersion, 7);
+    }
+}
+
+// Each event, with its step and percentage where it has them:
+// "B A0:0 A1:30 ... C21:100 E".
+std::string Told(const std::vector<UpgradeEvent>& events) {
+    std::string text;
+    for (const UpgradeEvent& event : events) {
+        text += std::string(text.empty() ? "" : " ") + "BACE"[static_cast<int>(event.kind)];
+        if (event.kind == UpgradeEvent::Kind::BlockAcknowledged ||
+            event.kind == UpgradeEvent::Kind::Closing) {
+            text += std::to_string(event.step) + ":" + std::to_string(event.Percent());
+        }
+    }
+    return text;
+}
+
+TEST(SessionTest, TellsTheUpgradeInOrderAndItsEndAfterAFailure) {
+    std::string closing;
+    for (int step = 0; step <= ReaderSession::kClosingSteps; ++step) {
+        closing += " C" + std::to_string(step) + ":" + std::to_string(60 + step * 40 / 21);
+    }
+    const struct {
+        uint16_t blocks;
+        uint8_t blockStatus;
+        std::string told;
+    } rows[] = {
+        {2, 0, "B A0:0 A1:30 A2:60" + closing + " E"},
+        {0, 0, "B A0:60" + closing + " E"},
+        {2, 1, "B A0:0 E"},
+    };
+    for (const auto& row : rows) {
+        SCOPED_TRACE(row.told);
+        FakeSerialServices fake;
+        FakeReader reader;
+        reader.statusFor['Y'] = row.blockStatus;
+        fake.AttachReader(1, reader);
+        ReaderSession session(fake, FindAgain::SamePort);
+        ASSERT_TRUE(session.Connect(1));
+        const Bytes image = MakeImage(1064, 8, row.blocks);
+        std::vector<UpgradeEvent> events;
+        const auto upgrade = [&] {
+            return session.Upgrade(image, [&](const UpgradeEvent& e) { events.push_back(e); });
+        };
+        if (row.blockStatus == 0) {
+            EXPECT_TRUE(upgrade());
+        } else {
+            EXPECT_THROW(upgrade(), CommErr);
+        }
+        EXPECT_EQ(Told(events), row.told);
+    }
+}
+
+TEST(SessionTest, ShowsTheResultOnTheReaderAsATransaction) {
+    const struct {
+        bool success;
+        uint8_t status;
+        int ignored;
+        size_t sent;
+        bool fails;
+    } rows[] = {{true, 0, 0, 1, false}, {false, 0, 2, 3, false}, {true, 1, 0, 1, true}};
+    for (const auto& row : rows) {
+        FakeSerialServices fake;
+        FakeReader reader;
+        reader.statusFor['L'] = row.status;
+        fake.AttachReader(1, reader);
+        ReaderSession session(fake, FindAgain::SamePort);
+        ASSERT_TRUE(session.Connect(1));
+        reader.ignoreRequests = row.ignored;
+        reader.requests.clear();
+        if (row.fails) {
+            EXPECT_THROW(session.ShowResult(row.success), CommErr);
+        } else {
+            session.ShowResult(row.success);
+        }
+        const protocol::LFrame frame =
+            protocol::BuildLFrame(row.success, !row.success, 0, row.success ? 0x03 : 0xFF);
+        EXPECT_EQ(reader.requests, std::vector<Bytes>(row.sent, Bytes(frame.begin(), frame.end())));
+    }
+}
+
+}  // namespace
