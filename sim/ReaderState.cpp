@@ -172,8 +172,7 @@ Response ReaderState::OnFrame(const std::vector<uint8_t>& frame, int64_t at) {
     }
     if (!options.beforeReply.empty()) response.sends.push_back({options.beforeReply, notBefore});
     response.sends.push_back(
-        {BuildFrame(protocol::ReplyTo(command), payload->data(), payload->size()),
-         notBefore});
+        {BuildFrame(protocol::ReplyTo(command), payload->data(), payload->size()), notBefore});
     return response;
 }
 

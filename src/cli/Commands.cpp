@@ -227,8 +227,8 @@ int RunPorts(Output& out, const PortSetup& setup, bool json, bool probe) {
             entry["holder"] = {
                 {"pid", port.holderPid}, {"program", port.holderProgram}, {"how", port.holderHow}};
             if (!port.holderProgram.empty() || port.holderPid != 0) {
-                state += Say(" by {}", HolderOf({port.holderPid, port.holderProgram,
-                                                 port.holderHow}));
+                state +=
+                    Say(" by {}", HolderOf({port.holderPid, port.holderProgram, port.holderHow}));
             } else if (!port.holderHow.empty()) {
                 state += fmt::format(" ({})", Tr(port.holderHow.c_str()));
             }
@@ -415,8 +415,7 @@ int RunMonitor(Context& context, int port, double durationS) {
     while (Interrupts() == 0 && !due()) {
         const size_t count = line.PollBytes(chunk.data());
         if (count > 0) PrintChunk(context.out, chunk.data(), count);
-        if (!line.IsOpen())
-            throw Failure(kExitComm, "port_lost", Tr("the reader has gone"));
+        if (!line.IsOpen()) throw Failure(kExitComm, "port_lost", Tr("the reader has gone"));
         context.services->Sleep(kPollMs);
     }
     return kExitDone;

@@ -367,10 +367,10 @@ private:
             if (options.upgrade || image) {
                 const session::ImageVerdict verdict = JudgeImage(reader, image);
                 if (verdict.kind == session::ImageVerdict::Kind::Due) {
-                    shared.Event(port, "upgrading",
-                                 Say("{}: upgrading to firmware {}", name, verdict.imageVersion),
-                                 {{"serial", identified.serialNumber},
-                                  {"image", verdict.imageVersion}});
+                    shared.Event(
+                        port, "upgrading",
+                        Say("{}: upgrading to firmware {}", name, verdict.imageVersion),
+                        {{"serial", identified.serialNumber}, {"image", verdict.imageVersion}});
                     UpgradeAndVerify(reader, verdict.offer->image,
                                      BoardProgress(shared, port, name));
                 }
@@ -405,11 +405,11 @@ private:
         const uint16_t after = reader.Reader().firmwareVersion;
         const std::string recordText = HexBytes(record.data(), record.size());
         const auto outcome = [&code] { return code == kExitDone ? "ok" : "failed"; };
-        shared.Record({IsoTimeNow(false), PortNameOf(port, setup), device, model,
-                       std::to_string(identified.typeCode),
-                       fmt::format("{:05d}", identified.serialNumber), std::to_string(before),
-                       std::to_string(after), recordText, outcome(), error},
-                      code, kind, error);
+        shared.Record(
+            {IsoTimeNow(false), PortNameOf(port, setup), device, model,
+             std::to_string(identified.typeCode), fmt::format("{:05d}", identified.serialNumber),
+             std::to_string(before), std::to_string(after), recordText, outcome(), error},
+            code, kind, error);
         const std::string result =
             code == kExitDone ? Tr("OK") : fmt::format("{}: {}", Tr("FAILED"), error);
         shared.Event(port, "result", fmt::format("{}: {}", name, result),

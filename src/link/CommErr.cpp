@@ -104,9 +104,12 @@ void CommErr::Describe() {
 }
 
 std::string DescribeHolder(const PortHolder& holder, const char* (*say)(const char*)) {
-    const auto words = [say](const char* english) { return say != nullptr ? say(english) : english; };
+    const auto words = [say](const char* english) {
+        return say != nullptr ? say(english) : english;
+    };
     std::string about = holder.pid != 0 ? "pid " + std::to_string(holder.pid) : "";
-    if (!holder.how.empty()) about += (about.empty() ? "" : ", ") + std::string(words(holder.how.c_str()));
+    if (!holder.how.empty())
+        about += (about.empty() ? "" : ", ") + std::string(words(holder.how.c_str()));
     const std::string program = holder.program.empty() ? words("another program") : holder.program;
     return about.empty() ? program : program + " (" + about + ")";
 }

@@ -164,8 +164,8 @@ ReaderConfig ReaderSession::WriteAndReadBack(const ReaderConfig& record) {
 }
 
 void ReaderSession::ShowResult(bool success) {
-    const protocol::LFrame frame = protocol::BuildLFrame(success, !success, kShowForGood,
-                                                         success ? kShortBeep : kLongBeep);
+    const protocol::LFrame frame =
+        protocol::BuildLFrame(success, !success, kShowForGood, success ? kShortBeep : kLongBeep);
     // The payload of the frame the Test page sends for the same choices.
     link.TransactStatus(protocol::kLeds, 3, frame.data() + 3, 0);
 }

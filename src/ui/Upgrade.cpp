@@ -55,9 +55,9 @@ bool TMainWin::OfferUpgrade() {
                 if (event.step == 0) {
                     window.SetMaximum(100);
                 } else {
-                    window.SetPosition(kClosingFirstPosition +
-                                       (event.step - 1) * (100 - kClosingFirstPosition) /
-                                           std::max(event.steps - 1, 1));
+                    window.SetPosition(kClosingFirstPosition + (event.step - 1) *
+                                                                   (100 - kClosingFirstPosition) /
+                                                                   std::max(event.steps - 1, 1));
                 }
                 break;
             case Kind::TransferEnded:

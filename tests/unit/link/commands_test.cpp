@@ -69,9 +69,9 @@ const Bytes kCardText{'0', '0', '0', '4', '8', '8', '6', '7', '1', '8', '3', '4'
 // What else a reader may send around an identification reply.
 struct Interleaving {
     const char* name;
-    Bytes beforeRequest;  // arrived while the port settled after opening
-    Bytes beforeReply;    // sent by the reader just before the reply it answers
-    int ignored;          // requests the reader ignores first
+    Bytes beforeRequest;    // arrived while the port settled after opening
+    Bytes beforeReply;      // sent by the reader just before the reply it answers
+    int ignored;            // requests the reader ignores first
     Bytes afterReply = {};  // sent right after the reply
 };
 

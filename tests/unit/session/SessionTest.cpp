@@ -19,10 +19,14 @@ using session::UpgradeEvent;
 // block count, then the blocks and the record table, all filler.
 Bytes MakeImage(uint16_t type, uint16_t version, uint16_t blocks, const char* mark = "RELEASE!") {
     Bytes image(upgrade::kHeaderSize + upgrade::kBlockSize * blocks + upgrade::kTableSize, 0x5A);
-    const uint8_t header[] = {static_cast<uint8_t>(type >> 8), static_cast<uint8_t>(type & 0xFF),
-                              static_cast<uint8_t>(version & 0xFF), static_cast<uint8_t>(version >> 8),
-                              static_cast<uint8_t>(blocks & 0xFF), static_cast<uint8_t>(blocks >> 8),
-                              0, 0};
+    const uint8_t header[] = {static_cast<uint8_t>(type >> 8),
+                              static_cast<uint8_t>(type & 0xFF),
+                              static_cast<uint8_t>(version & 0xFF),
+                              static_cast<uint8_t>(version >> 8),
+                              static_cast<uint8_t>(blocks & 0xFF),
+                              static_cast<uint8_t>(blocks >> 8),
+                              0,
+                              0};
     std::copy(std::begin(header), std::end(header), image.begin());
     std::copy(mark, mark + 8, image.begin() + 8);
     return image;
