@@ -173,6 +173,8 @@ TEST_F(ZantorTest, CommandsPrintAndExitAsDocumented) {
     SimProcess& held = Sim(6);
     // Answers the identifications of ports --probe and config get, then no more.
     Sim(8, {"--ignore-request", "3,4,5"});
+    // Takes the profile but not the result shown on it.
+    Sim(12, {"--status", "L=1"});
     const simtest::PortClient holder(held.Device());
     // The exclusive flag outlives the descriptor that set it: seen only on opening.
     const int exclusive = open(Sim(9).Device().c_str(), O_RDWR | O_NOCTTY);
@@ -254,6 +256,10 @@ TEST_F(ZantorTest, CommandsPrintAndExitAsDocumented) {
          4,
          "watching COM4,COM3,",
          "2 readers, 1 failed"},
+        {{"station", "--profile", profile, "--ports", "12", "--once"},
+         4,
+         "FAILED: Communication error. (the reader refused the LED and buzzer command ('L')",
+         ""},
         {{"station", "--profile", profile, "--ports", "6", "--once"},
          3,
          "COM6 in use by cli_tests (pid ",
