@@ -32,6 +32,19 @@ Bytes MakeImage(uint16_t type, uint16_t version, uint16_t blocks, const char* ma
     return image;
 }
 
+// A ZANTOR-40 (serial 313, firmware 7) on COM1, connected; zantor's rule.
+struct OneReader {
+    FakeSerialServices fake;
+    FakeReader reader;
+    ReaderSession session{fake, FindAgain::SamePort};
+
+    OneReader() {
+        fake.AttachReader(1, reader);
+        EXPECT_TRUE(session.Connect(1));
+        reader.requests.clear();
+    }
+};
+
 // Readers of serial numbers 1 and 2 on COM2 and COM3; the first is connected.
 struct TwoReaders {
     FakeSerialServices fake;
@@ -93,15 +106,11 @@ TEST(SessionTest, JudgesTheImageForTheIdentifiedReader) {
     };
     for (const VerdictRow& row : rows) {
         SCOPED_TRACE(row.name);
-        FakeSerialServices fake;
-        FakeReader reader;  // type 1064, firmware 7
-        fake.AttachReader(1, reader);
-        if (row.standInLine) fake.MakeStandInLine(1);
-        ReaderSession session(fake, FindAgain::SamePort);
-        ASSERT_TRUE(session.Connect(1));
+        OneReader one;
+        if (row.standInLine) one.fake.MakeStandInLine(1);
         const Bytes image = MakeImage(row.type, row.version, 1, row.mark);
         const ImageVerdict verdict =
-            session.Judge(row.given ? std::optional(upgrade::Offer{image, ""}) : std::nullopt);
+            one.session.Judge(row.given ? std::optional(upgrade::Offer{image, ""}) : std::nullopt);
         EXPECT_EQ(verdict.kind, row.kind);
         EXPECT_EQ(verdict.intact, row.given);
         EXPECT_EQ(verdict.firmwareVersion, 7);
@@ -138,16 +147,12 @@ TEST(SessionTest, TellsTheUpgradeInOrderAndItsEndAfterAFailure) {
     };
     for (const auto& row : rows) {
         SCOPED_TRACE(row.told);
-        FakeSerialServices fake;
-        FakeReader reader;
-        reader.statusFor['Y'] = row.blockStatus;
-        fake.AttachReader(1, reader);
-        ReaderSession session(fake, FindAgain::SamePort);
-        ASSERT_TRUE(session.Connect(1));
+        OneReader one;
+        one.reader.statusFor['Y'] = row.blockStatus;
         const Bytes image = MakeImage(1064, 8, row.blocks);
         std::vector<UpgradeEvent> events;
         const auto upgrade = [&] {
-            return session.Upgrade(image, [&](const UpgradeEvent& e) { events.push_back(e); });
+            return one.session.Upgrade(image, [&](const UpgradeEvent& e) { events.push_back(e); });
         };
         if (row.blockStatus == 0) {
             EXPECT_TRUE(upgrade());
@@ -167,22 +172,18 @@ TEST(SessionTest, ShowsTheResultOnTheReaderAsATransaction) {
         bool fails;
     } rows[] = {{true, 0, 0, 1, false}, {false, 0, 2, 3, false}, {true, 1, 0, 1, true}};
     for (const auto& row : rows) {
-        FakeSerialServices fake;
-        FakeReader reader;
-        reader.statusFor['L'] = row.status;
-        fake.AttachReader(1, reader);
-        ReaderSession session(fake, FindAgain::SamePort);
-        ASSERT_TRUE(session.Connect(1));
-        reader.ignoreRequests = row.ignored;
-        reader.requests.clear();
+        OneReader one;
+        one.reader.statusFor['L'] = row.status;
+        one.reader.ignoreRequests = row.ignored;
         if (row.fails) {
-            EXPECT_THROW(session.ShowResult(row.success), CommErr);
+            EXPECT_THROW(one.session.ShowResult(row.success), CommErr);
         } else {
-            session.ShowResult(row.success);
+            one.session.ShowResult(row.success);
         }
         const protocol::LFrame frame =
             protocol::BuildLFrame(row.success, !row.success, 0, row.success ? 0x03 : 0xFF);
-        EXPECT_EQ(reader.requests, std::vector<Bytes>(row.sent, Bytes(frame.begin(), frame.end())));
+        EXPECT_EQ(one.reader.requests,
+                  std::vector<Bytes>(row.sent, Bytes(frame.begin(), frame.end())));
     }
 }
 
