@@ -104,7 +104,9 @@ ImageVerdict ReaderSession::Judge(const std::optional<upgrade::Offer>& candidate
         verdict.kind = Kind::WrongType;
     } else if (verdict.imageVersion <= verdict.firmwareVersion) {
         verdict.kind = Kind::UpToDate;
-    } else if (!upgrade::UpgradeDue(candidate, link.firmwareVersion, link.OnStandInLine())) {
+    } else if (upgrade::IsStandIn(image) && !link.OnStandInLine()) {
+        // Filler goes only where a program plays the reader (a pseudo-terminal):
+        // a reader on a serial device is treated as having no image.
         verdict.kind = Kind::StandInOnly;
     } else {
         verdict.kind = Kind::Due;

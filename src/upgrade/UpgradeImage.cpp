@@ -92,11 +92,4 @@ bool IsStandIn(Image image) {
     return mark != nullptr && std::equal(kStandInMark.begin(), kStandInMark.end(), mark);
 }
 
-std::optional<Offer> UpgradeDue(const std::optional<Offer>& candidate, uint16_t firmwareVersion,
-                                bool standInLine) {
-    if (!candidate || Version(candidate->image) <= firmwareVersion) return std::nullopt;
-    if (IsStandIn(candidate->image) && !standInLine) return std::nullopt;
-    return candidate;
-}
-
 }  // namespace upgrade

@@ -41,14 +41,6 @@ std::optional<Offer> BuiltInImageFor(uint16_t typeCode);
 // records; it is marked by the text STAND-IN in header bytes 8 to 15.
 bool IsStandIn(Image image);
 
-// The upgrade that a reader with this firmware version is offered over the open
-// line: the candidate image when it is newer than the firmware, except that a
-// stand-in image goes only over a stand-in line (a pseudo-terminal, where only
-// a program playing a reader can answer). Over a serial device a reader is
-// treated as having no image rather than be sent filler. nullopt: no offer.
-std::optional<Offer> UpgradeDue(const std::optional<Offer>& candidate, uint16_t firmwareVersion,
-                                bool standInLine);
-
 // Progress bar maximum during the blocks: N * 100 / 60.
 inline int BlocksBarMaximum(uint16_t blockCount) { return blockCount * 100 / 60; }
 

@@ -1,7 +1,6 @@
 #include <gtest/gtest.h>
 
-#include <algorithm>
-#include <iterator>
+#include <cstring>
 #include <string>
 
 #include "FakeSerialServices.h"
@@ -15,49 +14,29 @@ using session::Presence;
 using session::ReaderSession;
 using session::UpgradeEvent;
 
-// An image of the upgrade layout: type (most significant byte first), version,
-// block count, then the blocks and the record table, all filler.
+// An image of the upgrade layout, all filler past the header.
 Bytes MakeImage(uint16_t type, uint16_t version, uint16_t blocks, const char* mark = "RELEASE!") {
-    Bytes image(upgrade::kHeaderSize + upgrade::kBlockSize * blocks + upgrade::kTableSize, 0x5A);
-    const uint8_t header[] = {static_cast<uint8_t>(type >> 8),
-                              static_cast<uint8_t>(type & 0xFF),
-                              static_cast<uint8_t>(version & 0xFF),
-                              static_cast<uint8_t>(version >> 8),
-                              static_cast<uint8_t>(blocks & 0xFF),
-                              static_cast<uint8_t>(blocks >> 8),
-                              0,
-                              0};
-    std::copy(std::begin(header), std::end(header), image.begin());
-    std::copy(mark, mark + 8, image.begin() + 8);
+    Bytes image(upgrade::kHeaderSize + upgrade::kBlockSize * blocks + upgrade::kTableSize, 0);
+    const uint16_t words[] = {static_cast<uint16_t>(type << 8 | type >> 8), version, blocks};
+    std::memcpy(image.data(), words, sizeof words);  // the type most significant byte first
+    std::memcpy(image.data() + 8, mark, 8);
     return image;
 }
 
-// A ZANTOR-40 (serial 313, firmware 7) on COM1, connected; zantor's rule.
+// A ZANTOR-40 (serial 313, firmware 7) on COM1, connected, and another reader
+// (serial 2) on COM2.
 struct OneReader {
     FakeSerialServices fake;
     FakeReader reader;
-    ReaderSession session{fake, FindAgain::SamePort};
-
-    OneReader() {
-        fake.AttachReader(1, reader);
-        EXPECT_TRUE(session.Connect(1));
-        reader.requests.clear();
-    }
-};
-
-// Readers of serial numbers 1 and 2 on COM2 and COM3; the first is connected.
-struct TwoReaders {
-    FakeSerialServices fake;
-    FakeReader first;
-    FakeReader second;
+    FakeReader other;
     ReaderSession session;
 
-    explicit TwoReaders(FindAgain rule) : session(fake, rule) {
-        first.serialNumber = 1;
-        second.serialNumber = 2;
-        fake.AttachReader(2, first);
-        fake.AttachReader(3, second);
-        EXPECT_TRUE(session.Connect(2));
+    explicit OneReader(FindAgain rule = FindAgain::SamePort) : session(fake, rule) {
+        other.serialNumber = 2;
+        fake.AttachReader(1, reader);
+        fake.AttachReader(2, other);
+        EXPECT_TRUE(session.Connect(1));
+        reader.requests.clear();
     }
 };
 
@@ -66,45 +45,44 @@ struct TwoReaders {
 TEST(SessionTest, LooksForTheReaderAgainByItsRule) {
     for (const auto& [rule, presence, serial] :
          {std::tuple{FindAgain::Search, Presence::Answered, 2},
-          std::tuple{FindAgain::SamePort, Presence::Silent, 1}}) {
-        TwoReaders readers(rule);
-        readers.first.ignoreRequests = 1000;
-        EXPECT_EQ(readers.session.LookAgain(), presence);
-        EXPECT_EQ(readers.session.Reader().serialNumber, serial);
-        EXPECT_EQ(readers.fake.IsOpen(3), rule == FindAgain::Search);
+          std::tuple{FindAgain::SamePort, Presence::Silent, 313}}) {
+        OneReader one(rule);
+        one.reader.ignoreRequests = 1000;
+        EXPECT_EQ(one.session.LookAgain(), presence);
+        EXPECT_EQ(one.session.Reader().serialNumber, serial);
+        EXPECT_EQ(one.fake.IsOpen(2), rule == FindAgain::Search);
     }
 }
 
 TEST(SessionTest, APortWhereNothingAnswersIsClosedAgain) {
-    FakeSerialServices fake;
-    fake.AddPort(4);
-    ReaderSession session(fake, FindAgain::SamePort);
-    EXPECT_FALSE(session.Connect(4));
-    EXPECT_FALSE(fake.IsOpen(4));
-    EXPECT_EQ(session.Port(), 0);
+    OneReader one;
+    one.fake.AddPort(4);
+    EXPECT_FALSE(one.session.Connect(4));
+    EXPECT_FALSE(one.fake.IsOpen(4));
 }
 
-struct VerdictRow {
-    const char* name;
-    bool given;
-    uint16_t type;
-    uint16_t version;
-    const char* mark;
-    bool standInLine;
-    ImageVerdict::Kind kind;
-};
-
+// A stand-in image (marked STAND-IN) goes only over a stand-in line, where
+// only a program playing a reader can answer.
 TEST(SessionTest, JudgesTheImageForTheIdentifiedReader) {
     using Kind = ImageVerdict::Kind;
-    const VerdictRow rows[] = {
+    const struct {
+        const char* name;
+        bool given;
+        uint16_t type;
+        uint16_t version;
+        const char* mark;
+        bool standInLine;
+        Kind kind;
+    } rows[] = {
         {"no image", false, 1064, 8, "RELEASE!", false, Kind::NoImage},
         {"another type", true, 2098, 8, "RELEASE!", false, Kind::WrongType},
         {"same version", true, 1064, 7, "RELEASE!", false, Kind::UpToDate},
         {"stand-in on a device", true, 1064, 8, "STAND-IN", false, Kind::StandInOnly},
         {"stand-in on a stand-in line", true, 1064, 8, "STAND-IN", true, Kind::Due},
+        {"mark one letter off", true, 1064, 8, "STAND-IM", false, Kind::Due},
         {"newer", true, 1064, 8, "RELEASE!", false, Kind::Due},
     };
-    for (const VerdictRow& row : rows) {
+    for (const auto& row : rows) {
         SCOPED_TRACE(row.name);
         OneReader one;
         if (row.standInLine) one.fake.MakeStandInLine(1);

@@ -169,38 +169,5 @@ TEST_P(NoBuiltInImageTest, OtherTypeCodesHaveNone) {
 INSTANTIATE_TEST_SUITE_P(TypeCodes, NoBuiltInImageTest,
                          testing::Values(0, 40, 50, 1063, 1065, 2097, 2099, 0x2804, 0xFFFF));
 
-// ---- Which image a reader is offered on its line ------------------------
-
-struct DueRow {
-    const char* name;
-    const char* mark;  // header bytes 8-15
-    uint16_t firmwareVersion;
-    bool standInLine;
-    bool offered;
-};
-
-class UpgradeDueTest : public testing::TestWithParam<DueRow> {};
-
-TEST_P(UpgradeDueTest, StandInImagesStayOffSerialDevices) {
-    const DueRow& row = GetParam();
-    std::vector<uint8_t> image = MakeImage(14, 9376);  // version 7
-    std::copy(row.mark, row.mark + 8, image.begin() + 8);
-    const std::optional<Offer> due =
-        UpgradeDue(Offer{image, "Upgrade ZANTOR-40"}, row.firmwareVersion, row.standInLine);
-    EXPECT_EQ(due.has_value(), row.offered);
-    EXPECT_FALSE(UpgradeDue(std::nullopt, 0, true).has_value());
-}
-
-INSTANTIATE_TEST_SUITE_P(
-    Lines, UpgradeDueTest,
-    testing::Values(DueRow{"RealImageOnSerialDevice", "V7.0-REL", 6, false, true},
-                    DueRow{"RealImageOnStandInLine", "V7.0-REL", 6, true, true},
-                    DueRow{"StandInOnStandInLine", "STAND-IN", 6, true, true},
-                    DueRow{"StandInOnSerialDevice", "STAND-IN", 6, false, false},
-                    DueRow{"MarkOneLetterOff", "STAND-IM", 6, false, true},
-                    DueRow{"FirmwareNotOlder", "V7.0-REL", 7, false, false},
-                    DueRow{"StandInNotNewer", "STAND-IN", 7, true, false}),
-    [](const auto& info) { return std::string(info.param.name); });
-
 }  // namespace
 }  // namespace upgrade
