@@ -8,6 +8,7 @@
 #include <utility>
 
 #include "BusyDisplay.h"
+#include "BusyScope.h"
 #include "CommErr.h"
 #include "Dialogs.h"
 #include "RadioGroup.h"

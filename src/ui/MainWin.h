@@ -8,7 +8,6 @@
 #include <memory>
 #include <optional>
 
-#include "BusyDisplay.h"
 #include "ReaderConfig.h"
 #include "ReaderSession.h"
 #include "UpgradeImage.h"
@@ -80,30 +79,6 @@ protected:
 
 private:
     using BoxRow = std::array<QCheckBox*, 8>;  // box i stands for bit i
-
-    // Marks the window busy with a check, read, write or upgrade for the life of
-    // one handler; a handler that finds the window busy does nothing. The
-    // operation, and the hold on input with it, ends while the window is still
-    // busy, so that nothing served at its end starts another.
-    class BusyScope {
-    public:
-        explicit BusyScope(bool& busy) : busy(busy), entered(!busy) {
-            busy = true;
-            if (entered) operation.emplace();
-        }
-        ~BusyScope() {
-            operation.reset();
-            if (entered) busy = false;
-        }
-        BusyScope(const BusyScope&) = delete;
-        BusyScope& operator=(const BusyScope&) = delete;
-        bool Entered() const { return entered; }
-
-    private:
-        bool& busy;
-        bool entered;
-        std::optional<busydisplay::Operation> operation;
-    };
 
     void ConnectHandlers();
     void NameControls();

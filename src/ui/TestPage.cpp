@@ -7,6 +7,7 @@
 #include <string>
 
 #include "BusyDisplay.h"
+#include "BusyScope.h"
 #include "MainWin.h"
 #include "Monitor.h"
 #include "ui_MainWin.h"
