@@ -10,6 +10,7 @@
 #include "BusyDisplay.h"
 #include "BusyScope.h"
 #include "CommErr.h"
+#include "ConfigBinding.h"
 #include "Dialogs.h"
 #include "RadioGroup.h"
 #include "ui_MainWin.h"
@@ -40,7 +41,7 @@ void KeepToVisibleTabs(QTabWidget* pages) {
 
 // Names for assistive technology where a control has no caption of its own or
 // its caption alone does not say what it is. Nothing visible changes.
-void NameBuzzerRow(const std::array<QCheckBox*, 8>& boxes, const QString& row) {
+void NameBuzzerRow(const binding::BoxRow& boxes, const QString& row) {
     for (size_t i = 0; i < boxes.size(); ++i) {
         const int from = static_cast<int>(i) * 60;
         boxes[i]->setAccessibleName(TMainWin::tr("%1: kratka %2 z 8 (%3-%4 ms)")
@@ -63,8 +64,7 @@ TMainWin::TMainWin(SerialServices& services, Dialogs& dialogs, QWidget* parent)
       imageSource(upgrade::BuiltInImageFor) {
     ui->setupUi(this);
     for (RadioGroup* group : findChildren<RadioGroup*>()) group->Bind();
-    buz = {ui->Buz0, ui->Buz1, ui->Buz2, ui->Buz3, ui->Buz4, ui->Buz5, ui->Buz6, ui->Buz7};
-    lBuz = {ui->LBuz0, ui->LBuz1, ui->LBuz2, ui->LBuz3, ui->LBuz4, ui->LBuz5, ui->LBuz6, ui->LBuz7};
+    lBuz = binding::LBuzzerBoxes(*ui);
     setWindowTitle(QStringLiteral("Zantor_Cfg 2.6 (ZANTOR-40, ZANTOR-41, ZANTOR-50, ZANTOR-51)"));
     ui->TrybPgCtrl->setTabVisible(config::kWiegandPage, false);
     KeepToVisibleTabs(ui->TrybPgCtrl);
@@ -118,7 +118,7 @@ void TMainWin::ConnectHandlers() {
 }
 
 void TMainWin::NameControls() {
-    NameBuzzerRow(buz, tr("Sygnał buzzera"));
+    NameBuzzerRow(binding::BuzzerBoxes(*ui), tr("Sygnał buzzera"));
     NameBuzzerRow(lBuz, tr("Rozkaz L, sygnał buzzera"));
     ui->LedTim->setAccessibleName(tr("Czas sygnalizacji odczytu (x 0.1s)"));
     ui->LLedTim->setAccessibleName(tr("Rozkaz L, czas sygnalizacji LEDów (x 0.1s, 0 - na stałe)"));
@@ -245,6 +245,21 @@ void TMainWin::AnimateProgress(QProgressBar* bar) {
 void TMainWin::LoadConfig() {
     record = session.Read();
     ConfigToControls();
+}
+
+void TMainWin::ConfigToControls() {
+    ui->TrybPgCtrl->setTabVisible(config::kWiegandPage, false);
+    if (config::HasInvalidMode(record)) ShowCommError(true);
+    // The record changes only what its mode shows; the rest keeps the controls' values.
+    config::Settings settings = binding::ControlsToSettings(*ui);
+    config::RecordToSettings(record, settings);
+    binding::SettingsToControls(*ui, settings);
+}
+
+void TMainWin::ControlsToConfig() {
+    const config::Settings settings = binding::ControlsToSettings(*ui);
+    record = config::SettingsToRecord(settings);
+    ui->LedTim->setText(QString::number(settings.ledTime));
 }
 
 void TMainWin::FormActivate() {

@@ -8,12 +8,12 @@
 #include <memory>
 #include <optional>
 
+#include "ConfigBinding.h"
 #include "ReaderConfig.h"
 #include "ReaderSession.h"
 #include "UpgradeImage.h"
 
 class Dialogs;
-class QCheckBox;
 class QProgressBar;
 class TWorkWin;
 
@@ -49,7 +49,7 @@ public:
     void AnimateProgress(QProgressBar* bar);
     void LoadConfig();
 
-    // Configuration record and settings controls (ConfigBinding.cpp).
+    // Configuration record and settings controls.
     void ConfigToControls();
     void ControlsToConfig();
 
@@ -78,20 +78,13 @@ protected:
     void closeEvent(QCloseEvent* event) override;  // FormClose
 
 private:
-    using BoxRow = std::array<QCheckBox*, 8>;  // box i stands for bit i
-
     void ConnectHandlers();
     void NameControls();
     void ApplicationStateChanged(Qt::ApplicationState state);
     size_t LogRows() const;
-    config::Settings ControlsToSettings() const;
-    void SettingsToControls(const config::Settings& settings);
-    static uint8_t BoxesToBits(const BoxRow& boxes);
-    static void BitsToBoxes(uint8_t bits, const BoxRow& boxes);
 
     std::unique_ptr<Ui::MainWin> ui;
-    BoxRow buz{};
-    BoxRow lBuz{};
+    binding::BoxRow lBuz{};
     SerialServices& services;
     Dialogs& dialogs;
     session::ReaderSession session;

@@ -115,7 +115,7 @@ void TMainWin::RozkLShow() {
     // finds the text in normal form and builds the same frame.
     if (ui->LLedTim->text() != normal) ui->LLedTim->setText(normal);
     lFrame = protocol::BuildLFrame(ui->LGrnChkBx->isChecked(), ui->LRedChkBx->isChecked(), time,
-                                   BoxesToBits(lBuz));
+                                   binding::BoxesToBits(lBuz));
     ui->RozkLEdt->setText(QString::fromStdString(monitor::LFrameText(lFrame)));
 }
 
