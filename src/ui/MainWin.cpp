@@ -60,11 +60,9 @@ TMainWin::TMainWin(SerialServices& services, Dialogs& dialogs, QWidget* parent)
       services(services),
       dialogs(dialogs),
       session(services, session::AfterUpgrade::Search),
-      timer(this),
       imageSource(upgrade::BuiltInImageFor) {
     ui->setupUi(this);
     for (RadioGroup* group : findChildren<RadioGroup*>()) group->Bind();
-    lBuz = binding::LBuzzerBoxes(*ui);
     setWindowTitle(QStringLiteral("Zantor_Cfg 2.6 (ZANTOR-40, ZANTOR-41, ZANTOR-50, ZANTOR-51)"));
     ui->TrybPgCtrl->setTabVisible(config::kWiegandPage, false);
     KeepToVisibleTabs(ui->TrybPgCtrl);
@@ -78,14 +76,7 @@ TMainWin::TMainWin(SerialServices& services, Dialogs& dialogs, QWidget* parent)
     ConnectHandlers();
     // A scan over many ports keeps the window drawn.
     session.Link().betweenPorts = busydisplay::Serve;
-    // The L frame and its text follow the L controls from the start, so that
-    // "Wyślij" sends what the page shows even before the user changes anything.
-    RozkLShow();
-
-    timer.setObjectName(QStringLiteral("Timer"));
-    timer.setInterval(100);
-    connect(&timer, &QTimer::timeout, this, &TMainWin::TimerTimer);
-    timer.start();
+    test = std::make_unique<TestPage>(*ui, session, busy, [this] { return CheckReader(); });
 
     adjustSize();
     if (const QScreen* screen = QGuiApplication::primaryScreen()) {
@@ -103,23 +94,13 @@ void TMainWin::ConnectHandlers() {
     connect(ui->WiegNoParBitChkBx, &QCheckBox::toggled, this, &TMainWin::WiegNoParBitChkBxClick);
     connect(ui->LedChkBx, &QCheckBox::toggled, this, &TMainWin::LedChkBxClick);
     connect(ui->BuzChkBx, &QCheckBox::toggled, this, &TMainWin::BuzChkBxClick);
-    connect(ui->CfgPgCtrl, &QTabWidget::currentChanged, this, [this](int index) {
-        if (ui->CfgPgCtrl->widget(index) == ui->TestTab) TestTabShow();
-    });
-    connect(ui->RozkTBtn, &QPushButton::clicked, this, &TMainWin::RozkTBtnClick);
-    connect(ui->RozkMBtn, &QPushButton::clicked, this, &TMainWin::RozkMBtnClick);
-    connect(ui->RozkLBtn, &QPushButton::clicked, this, &TMainWin::RozkLBtnClick);
-    connect(ui->LGrnChkBx, &QCheckBox::toggled, this, &TMainWin::RozkLShow);
-    connect(ui->LRedChkBx, &QCheckBox::toggled, this, &TMainWin::RozkLShow);
-    for (QCheckBox* box : lBuz) connect(box, &QCheckBox::toggled, this, &TMainWin::RozkLShow);
-    connect(ui->LLedTim, &QLineEdit::textChanged, this, &TMainWin::RozkLShow);
     connect(qGuiApp, &QGuiApplication::applicationStateChanged, this,
             &TMainWin::ApplicationStateChanged);
 }
 
 void TMainWin::NameControls() {
     NameBuzzerRow(binding::BuzzerBoxes(*ui), tr("Sygnał buzzera"));
-    NameBuzzerRow(lBuz, tr("Rozkaz L, sygnał buzzera"));
+    NameBuzzerRow(binding::LBuzzerBoxes(*ui), tr("Rozkaz L, sygnał buzzera"));
     ui->LedTim->setAccessibleName(tr("Czas sygnalizacji odczytu (x 0.1s)"));
     ui->LLedTim->setAccessibleName(tr("Rozkaz L, czas sygnalizacji LEDów (x 0.1s, 0 - na stałe)"));
     ui->RozkLEdt->setAccessibleName(tr("Treść rozkazu L"));
@@ -131,6 +112,8 @@ void TMainWin::NameControls() {
 void TMainWin::SetWorkWin(TWorkWin& window) { workWin = &window; }
 
 void TMainWin::SetImageSource(ImageSource source) { imageSource = std::move(source); }
+
+TestPage& TMainWin::Test() { return *test; }
 
 // Activation. The reader check runs at the first showing of the window and
 // whenever the program becomes the active application again after another

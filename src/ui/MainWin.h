@@ -1,16 +1,14 @@
 #pragma once
 
 #include <QMainWindow>
-#include <QTimer>
-#include <array>
 #include <cstdint>
 #include <functional>
 #include <memory>
 #include <optional>
 
-#include "ConfigBinding.h"
 #include "ReaderConfig.h"
 #include "ReaderSession.h"
+#include "TestPage.h"
 #include "UpgradeImage.h"
 
 class Dialogs;
@@ -22,8 +20,8 @@ class MainWin;
 }
 
 // The main window: finds the reader, shows its state, binds its configuration
-// record to the settings controls, offers the firmware upgrade and runs the Test
-// page, each through the reader session. Every serial exchange runs
+// record to the settings controls, offers the firmware upgrade and holds the
+// Test page, each through the reader session. Every serial exchange runs
 // synchronously on the GUI thread.
 class TMainWin : public QMainWindow {
     Q_OBJECT
@@ -41,6 +39,9 @@ public:
     // Replaces the built-in upgrade images (upgrade::BuiltInImageFor).
     void SetImageSource(ImageSource source);
 
+    // The Test page: the receive monitor, its log and the page's commands.
+    TestPage& Test();
+
     // Reader check and window state (MainWin.cpp).
     bool CheckReader();
     void ShowReaderState(bool connected);
@@ -56,9 +57,6 @@ public:
     // Firmware upgrade (Upgrade.cpp).
     bool OfferUpgrade();
 
-    // Test page (TestPage.cpp).
-    void LogLine(const QString& text);
-
     // Event handlers.
     void FormActivate();
     void RdBtnClick();
@@ -66,12 +64,6 @@ public:
     void WiegNoParBitChkBxClick();
     void LedChkBxClick();
     void BuzChkBxClick();
-    void TimerTimer();
-    void TestTabShow();
-    void RozkTBtnClick();
-    void RozkMBtnClick();
-    void RozkLShow();
-    void RozkLBtnClick();
 
 protected:
     void showEvent(QShowEvent* event) override;
@@ -81,18 +73,16 @@ private:
     void ConnectHandlers();
     void NameControls();
     void ApplicationStateChanged(Qt::ApplicationState state);
-    size_t LogRows() const;
 
     std::unique_ptr<Ui::MainWin> ui;
-    binding::BoxRow lBuz{};
     SerialServices& services;
     Dialogs& dialogs;
     session::ReaderSession session;
     ReaderConfig record{};
-    std::array<uint8_t, 8> lFrame{};
-    QTimer timer;
     TWorkWin* workWin = nullptr;
     ImageSource imageSource;
+    // Built once the form is set up: the page binds the form's controls.
+    std::unique_ptr<TestPage> test;
 
     bool busy = false;
     bool shownOnce = false;
