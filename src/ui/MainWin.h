@@ -42,28 +42,15 @@ public:
     // The Test page: the receive monitor, its log and the page's commands.
     TestPage& Test();
 
-    // Reader check and window state (MainWin.cpp).
+    // Reader check and configuration read (MainWin.cpp).
     bool CheckReader();
-    void ShowReaderState(bool connected);
-    void EnableParityGroups(bool enabled);
-    void ShowCommError(bool invalidConfig);
     void AnimateProgress(QProgressBar* bar);
     void LoadConfig();
-
-    // Configuration record and settings controls.
-    void ConfigToControls();
-    void ControlsToConfig();
-
-    // Firmware upgrade (Upgrade.cpp).
-    bool OfferUpgrade();
 
     // Event handlers.
     void FormActivate();
     void RdBtnClick();
     void WrBtnClick();
-    void WiegNoParBitChkBxClick();
-    void LedChkBxClick();
-    void BuzChkBxClick();
 
 protected:
     void showEvent(QShowEvent* event) override;
@@ -73,6 +60,21 @@ private:
     void ConnectHandlers();
     void NameControls();
     void ApplicationStateChanged(Qt::ApplicationState state);
+
+    // Window state (MainWin.cpp).
+    void ShowReaderState(bool connected);
+    void EnableParityGroups(bool enabled);
+    void ShowCommError(bool invalidConfig);
+    void WiegNoParBitChkBxClick();
+    void LedChkBxClick();
+    void BuzChkBxClick();
+
+    // Configuration record and settings controls.
+    void ConfigToControls();
+    void ControlsToConfig();
+
+    // Firmware upgrade (Upgrade.cpp).
+    bool OfferUpgrade();
 
     std::unique_ptr<Ui::MainWin> ui;
     SerialServices& services;
