@@ -8,7 +8,9 @@
 #include <utility>
 
 #include "BusyDisplay.h"
+#include "BusyScope.h"
 #include "CommErr.h"
+#include "ConfigBinding.h"
 #include "Dialogs.h"
 #include "RadioGroup.h"
 #include "ui_MainWin.h"
@@ -39,7 +41,7 @@ void KeepToVisibleTabs(QTabWidget* pages) {
 
 // Names for assistive technology where a control has no caption of its own or
 // its caption alone does not say what it is. Nothing visible changes.
-void NameBuzzerRow(const std::array<QCheckBox*, 8>& boxes, const QString& row) {
+void NameBuzzerRow(const binding::BoxRow& boxes, const QString& row) {
     for (size_t i = 0; i < boxes.size(); ++i) {
         const int from = static_cast<int>(i) * 60;
         boxes[i]->setAccessibleName(TMainWin::tr("%1: kratka %2 z 8 (%3-%4 ms)")
@@ -58,12 +60,9 @@ TMainWin::TMainWin(SerialServices& services, Dialogs& dialogs, QWidget* parent)
       services(services),
       dialogs(dialogs),
       session(services, session::FindAgain::Search),
-      timer(this),
       imageSource(upgrade::BuiltInImageFor) {
     ui->setupUi(this);
     for (RadioGroup* group : findChildren<RadioGroup*>()) group->Bind();
-    buz = {ui->Buz0, ui->Buz1, ui->Buz2, ui->Buz3, ui->Buz4, ui->Buz5, ui->Buz6, ui->Buz7};
-    lBuz = {ui->LBuz0, ui->LBuz1, ui->LBuz2, ui->LBuz3, ui->LBuz4, ui->LBuz5, ui->LBuz6, ui->LBuz7};
     setWindowTitle(QStringLiteral("Zantor_Cfg 2.6 (ZANTOR-40, ZANTOR-41, ZANTOR-50, ZANTOR-51)"));
     ui->TrybPgCtrl->setTabVisible(config::kWiegandPage, false);
     KeepToVisibleTabs(ui->TrybPgCtrl);
@@ -77,14 +76,7 @@ TMainWin::TMainWin(SerialServices& services, Dialogs& dialogs, QWidget* parent)
     ConnectHandlers();
     // A scan over many ports keeps the window drawn.
     session.BetweenPorts(busydisplay::Serve);
-    // The L frame and its text follow the L controls from the start, so that
-    // "Wyślij" sends what the page shows even before the user changes anything.
-    RozkLShow();
-
-    timer.setObjectName(QStringLiteral("Timer"));
-    timer.setInterval(100);
-    connect(&timer, &QTimer::timeout, this, &TMainWin::TimerTimer);
-    timer.start();
+    test = std::make_unique<TestPage>(*ui, session, busy, [this] { return CheckReader(); });
 
     adjustSize();
     if (const QScreen* screen = QGuiApplication::primaryScreen()) {
@@ -102,23 +94,13 @@ void TMainWin::ConnectHandlers() {
     connect(ui->WiegNoParBitChkBx, &QCheckBox::toggled, this, &TMainWin::WiegNoParBitChkBxClick);
     connect(ui->LedChkBx, &QCheckBox::toggled, this, &TMainWin::LedChkBxClick);
     connect(ui->BuzChkBx, &QCheckBox::toggled, this, &TMainWin::BuzChkBxClick);
-    connect(ui->CfgPgCtrl, &QTabWidget::currentChanged, this, [this](int index) {
-        if (ui->CfgPgCtrl->widget(index) == ui->TestTab) TestTabShow();
-    });
-    connect(ui->RozkTBtn, &QPushButton::clicked, this, &TMainWin::RozkTBtnClick);
-    connect(ui->RozkMBtn, &QPushButton::clicked, this, &TMainWin::RozkMBtnClick);
-    connect(ui->RozkLBtn, &QPushButton::clicked, this, &TMainWin::RozkLBtnClick);
-    connect(ui->LGrnChkBx, &QCheckBox::toggled, this, &TMainWin::RozkLShow);
-    connect(ui->LRedChkBx, &QCheckBox::toggled, this, &TMainWin::RozkLShow);
-    for (QCheckBox* box : lBuz) connect(box, &QCheckBox::toggled, this, &TMainWin::RozkLShow);
-    connect(ui->LLedTim, &QLineEdit::textChanged, this, &TMainWin::RozkLShow);
     connect(qGuiApp, &QGuiApplication::applicationStateChanged, this,
             &TMainWin::ApplicationStateChanged);
 }
 
 void TMainWin::NameControls() {
-    NameBuzzerRow(buz, tr("Sygnał buzzera"));
-    NameBuzzerRow(lBuz, tr("Rozkaz L, sygnał buzzera"));
+    NameBuzzerRow(binding::BuzzerBoxes(*ui), tr("Sygnał buzzera"));
+    NameBuzzerRow(binding::LBuzzerBoxes(*ui), tr("Rozkaz L, sygnał buzzera"));
     ui->LedTim->setAccessibleName(tr("Czas sygnalizacji odczytu (x 0.1s)"));
     ui->LLedTim->setAccessibleName(tr("Rozkaz L, czas sygnalizacji LEDów (x 0.1s, 0 - na stałe)"));
     ui->RozkLEdt->setAccessibleName(tr("Treść rozkazu L"));
@@ -130,6 +112,8 @@ void TMainWin::NameControls() {
 void TMainWin::SetWorkWin(TWorkWin& window) { workWin = &window; }
 
 void TMainWin::SetImageSource(ImageSource source) { imageSource = std::move(source); }
+
+TestPage& TMainWin::Test() { return *test; }
 
 // Activation. The reader check runs at the first showing of the window and
 // whenever the program becomes the active application again after another
@@ -244,6 +228,21 @@ void TMainWin::AnimateProgress(QProgressBar* bar) {
 void TMainWin::LoadConfig() {
     record = session.Read();
     ConfigToControls();
+}
+
+void TMainWin::ConfigToControls() {
+    ui->TrybPgCtrl->setTabVisible(config::kWiegandPage, false);
+    if (config::HasInvalidMode(record)) ShowCommError(true);
+    // The record changes only what its mode shows; the rest keeps the controls' values.
+    config::Settings settings = binding::ControlsToSettings(*ui);
+    config::RecordToSettings(record, settings);
+    binding::SettingsToControls(*ui, settings);
+}
+
+void TMainWin::ControlsToConfig() {
+    const config::Settings settings = binding::ControlsToSettings(*ui);
+    record = config::SettingsToRecord(settings);
+    ui->LedTim->setText(QString::number(settings.ledTime));
 }
 
 void TMainWin::FormActivate() {

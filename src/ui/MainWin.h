@@ -1,20 +1,17 @@
 #pragma once
 
 #include <QMainWindow>
-#include <QTimer>
-#include <array>
 #include <cstdint>
 #include <functional>
 #include <memory>
 #include <optional>
 
-#include "BusyDisplay.h"
 #include "ReaderConfig.h"
 #include "ReaderSession.h"
+#include "TestPage.h"
 #include "UpgradeImage.h"
 
 class Dialogs;
-class QCheckBox;
 class QProgressBar;
 class TWorkWin;
 
@@ -23,8 +20,8 @@ class MainWin;
 }
 
 // The main window: finds the reader, shows its state, binds its configuration
-// record to the settings controls, offers the firmware upgrade and runs the Test
-// page, each through the reader session. Every serial exchange runs
+// record to the settings controls, offers the firmware upgrade and holds the
+// Test page, each through the reader session. Every serial exchange runs
 // synchronously on the GUI thread.
 class TMainWin : public QMainWindow {
     Q_OBJECT
@@ -42,89 +39,52 @@ public:
     // Replaces the built-in upgrade images (upgrade::BuiltInImageFor).
     void SetImageSource(ImageSource source);
 
-    // Reader check and window state (MainWin.cpp).
+    // The Test page: the receive monitor, its log and the page's commands.
+    TestPage& Test();
+
+    // Reader check and configuration read (MainWin.cpp).
     bool CheckReader();
-    void ShowReaderState(bool connected);
-    void EnableParityGroups(bool enabled);
-    void ShowCommError(bool invalidConfig);
     void AnimateProgress(QProgressBar* bar);
     void LoadConfig();
-
-    // Configuration record and settings controls (ConfigBinding.cpp).
-    void ConfigToControls();
-    void ControlsToConfig();
-
-    // Firmware upgrade (Upgrade.cpp).
-    bool OfferUpgrade();
-
-    // Test page (TestPage.cpp).
-    void LogLine(const QString& text);
 
     // Event handlers.
     void FormActivate();
     void RdBtnClick();
     void WrBtnClick();
-    void WiegNoParBitChkBxClick();
-    void LedChkBxClick();
-    void BuzChkBxClick();
-    void TimerTimer();
-    void TestTabShow();
-    void RozkTBtnClick();
-    void RozkMBtnClick();
-    void RozkLShow();
-    void RozkLBtnClick();
 
 protected:
     void showEvent(QShowEvent* event) override;
     void closeEvent(QCloseEvent* event) override;  // FormClose
 
 private:
-    using BoxRow = std::array<QCheckBox*, 8>;  // box i stands for bit i
-
-    // Marks the window busy with a check, read, write or upgrade for the life of
-    // one handler; a handler that finds the window busy does nothing. The
-    // operation, and the hold on input with it, ends while the window is still
-    // busy, so that nothing served at its end starts another.
-    class BusyScope {
-    public:
-        explicit BusyScope(bool& busy) : busy(busy), entered(!busy) {
-            busy = true;
-            if (entered) operation.emplace();
-        }
-        ~BusyScope() {
-            operation.reset();
-            if (entered) busy = false;
-        }
-        BusyScope(const BusyScope&) = delete;
-        BusyScope& operator=(const BusyScope&) = delete;
-        bool Entered() const { return entered; }
-
-    private:
-        bool& busy;
-        bool entered;
-        std::optional<busydisplay::Operation> operation;
-    };
-
     void ConnectHandlers();
     void NameControls();
     void ApplicationStateChanged(Qt::ApplicationState state);
-    size_t LogRows() const;
-    config::Settings ControlsToSettings() const;
-    void SettingsToControls(const config::Settings& settings);
-    static uint8_t BoxesToBits(const BoxRow& boxes);
-    static void BitsToBoxes(uint8_t bits, const BoxRow& boxes);
+
+    // Window state (MainWin.cpp).
+    void ShowReaderState(bool connected);
+    void EnableParityGroups(bool enabled);
+    void ShowCommError(bool invalidConfig);
+    void WiegNoParBitChkBxClick();
+    void LedChkBxClick();
+    void BuzChkBxClick();
+
+    // Configuration record and settings controls.
+    void ConfigToControls();
+    void ControlsToConfig();
+
+    // Firmware upgrade (Upgrade.cpp).
+    bool OfferUpgrade();
 
     std::unique_ptr<Ui::MainWin> ui;
-    BoxRow buz{};
-    BoxRow lBuz{};
     SerialServices& services;
     Dialogs& dialogs;
     session::ReaderSession session;
     ReaderConfig record{};
-    std::array<uint8_t, 8> lFrame{};
-    QTimer timer;
     TWorkWin* workWin = nullptr;
     ImageSource imageSource;
+    // Built once the form is set up: the page binds the form's controls.
+    std::unique_ptr<TestPage> test;
 
     bool busy = false;
     bool shownOnce = false;

@@ -20,8 +20,8 @@ bool TMainWin::OfferUpgrade() {
     const upgrade::Offer& offer = *verdict.offer;
 
     // No poll may read the port from the question to the end, however it ends.
-    timer.stop();
-    const ScopeExit restartTimer([this] { timer.start(); });
+    test->StopMonitor();
+    const ScopeExit restartMonitor([this] { test->StartMonitor(); });
     if (!dialogs.AskYesNo(QString::fromUtf8(offer.caption),
                           tr("    Czytnik zawiera nieaktualne oprogramowanie.\n"
                              "    Niektóre ustawienia konfiguracji nie będą\n"

@@ -145,7 +145,7 @@ void TestLanguage::messagesInEnglish() {
         h.Find<QPushButton>("WrBtn")->click();
         for (const FakeDialogs::Shown& shown : h.dialogs.shown) seen << shown.caption << shown.text;
         h.Find<QPushButton>("RozkTBtn")->click();
-        h.win.TimerTimer();
+        h.win.Test().TimerTimer();
         return seen + h.Log();
     };
     const QStringList inPolish = run(false);

@@ -79,13 +79,13 @@ void TestTestPage::tickLogsTheChunk() {
     h.services.AttachReader(1, h.reader);
     QVERIFY(h.Start());
     h.services.Feed(1, ToBytes(chunk));
-    h.win.TimerTimer();
+    h.win.Test().TimerTimer();
     QCOMPARE(h.Log(), lines);
 }
 
 void TestTestPage::tickWithoutPortDoesNothing() {
     Harness h;
-    h.win.TimerTimer();
+    h.win.Test().TimerTimer();
     QVERIFY(h.services.Calls().empty());
     QVERIFY(h.Log().isEmpty());
 }
@@ -96,7 +96,7 @@ void TestTestPage::identificationReplyArrivesOnALaterTick() {
     h.Find<QPushButton>("RozkMBtn")->click();
     QCOMPARE(h.Log(), QStringList{"Wysłane: 05,00,4D,A1,F4"});
 
-    h.win.TimerTimer();
+    h.win.Test().TimerTimer();
     QCOMPARE(h.Log(), (QStringList{"Wysłane: 05,00,4D,A1,F4",
                                    "Odebrane: 0B,00,CD,28,04,39,01,07,00,CD,88"}));
 }
@@ -105,18 +105,18 @@ void TestTestPage::fullLogIsClearedOnTheNextTickWithData() {
     Harness h;
     h.services.AttachReader(1, h.reader);
     QVERIFY(h.Start());
-    for (int i = 0; i < 500; ++i) h.win.LogLine(QStringLiteral("line"));
+    for (int i = 0; i < 500; ++i) h.win.Test().LogLine(QStringLiteral("line"));
 
     h.services.Feed(1, {'A'});
-    h.win.TimerTimer();  // 500 rows are not more than 500: appended
+    h.win.Test().TimerTimer();  // 500 rows are not more than 500: appended
     QCOMPARE(h.Log().size(), 501);
     QCOMPARE(h.Log().last(), QStringLiteral("A"));
 
-    h.win.TimerTimer();  // nothing arrived: nothing checked
+    h.win.Test().TimerTimer();  // nothing arrived: nothing checked
     QCOMPARE(h.Log().size(), 501);
 
     h.services.Feed(1, {'B'});
-    h.win.TimerTimer();
+    h.win.Test().TimerTimer();
     QCOMPARE(h.Log(), QStringList{"B"});
 }
 
@@ -147,12 +147,12 @@ void TestTestPage::wrappedLinesCountAsRows() {
         if (testPageShown) pages->setCurrentIndex(1);
         // 200 lines, each far wider than the memo: well over 500 rows on screen.
         const QString wide = QStringLiteral("0123456789 ").repeated(40);
-        for (int i = 0; i < 200; ++i) h.win.LogLine(wide);
+        for (int i = 0; i < 200; ++i) h.win.Test().LogLine(wide);
     } else {
         // The width that a line may take, measured on the page with the scroll
         // bar that a full log shows.
         pages->setCurrentIndex(1);
-        for (int i = 0; i < 251; ++i) h.win.LogLine(QStringLiteral("x"));
+        for (int i = 0; i < 251; ++i) h.win.Test().LogLine(QStringLiteral("x"));
         QTRY_VERIFY(memo->verticalScrollBar()->isVisible());
         const qreal room = memo->viewport()->width() - 2 * memo->document()->documentMargin();
         const QFontMetricsF metrics(memo->font());
@@ -160,12 +160,12 @@ void TestTestPage::wrappedLinesCountAsRows() {
         while (metrics.horizontalAdvance(line) <= room + 1) line += QLatin1Char('x');
         if (pastWrapPoint < 0) line.chop(2);
         memo->clear();
-        for (int i = 0; i < 251; ++i) h.win.LogLine(line);
+        for (int i = 0; i < 251; ++i) h.win.Test().LogLine(line);
         if (!testPageShown) pages->setCurrentIndex(0);
     }
 
     h.services.Feed(1, {'A'});
-    h.win.TimerTimer();
+    h.win.Test().TimerTimer();
     QCOMPARE(h.Log().size() == 1, cleared);
 }
 
@@ -265,7 +265,7 @@ void TestTestPage::echoingLine() {
         } else {
             h.Find<QPushButton>(action.toLatin1().constData())->click();
         }
-        for (int tick = 0; tick < 3; ++tick) h.win.TimerTimer();
+        for (int tick = 0; tick < 3; ++tick) h.win.Test().TimerTimer();
     }
     QVERIFY(h.dialogs.shown.empty());
     QTEST(h.Log(), "lines");
